@@ -1,0 +1,1 @@
+#include "walk.h"

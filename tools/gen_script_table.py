@@ -1,0 +1,2 @@
+import sys, pathlib
+pathlib.Path(sys.argv[2]).write_text("// placeholder\n")
