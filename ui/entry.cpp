@@ -1,0 +1,5 @@
+#include <windows.h>
+
+extern "C" void Entry() {
+    ExitProcess(0);
+}
