@@ -1,5 +1,13 @@
 #pragma once
-// Traditional/Simplified character mapping: the platform's LCMapStringW, or our own table where the
-// platform reports success without mapping (Wine).
+// Traditional/Simplified character mapping: the platform's LCMapStringW where it maps, else our own table
+// (Wine's LCMapStringW reports success and returns the text unchanged).
 
 #include <windows.h>
+
+// Maps the zero-terminated `text` into `out`, which has room for `capacity` units, with `flag`
+// LCMAP_SIMPLIFIED_CHINESE (Traditional to Simplified) or LCMAP_TRADITIONAL_CHINESE (the reverse).
+// Returns the units written including the terminator, or 0 when the mapping failed or did not fit.
+int MapScript(DWORD flag, const wchar_t* text, wchar_t* out, int capacity);
+
+// Our own table's mapping of one UTF-16 unit; units outside the table come back as they are.
+wchar_t MapUnitWithTable(DWORD flag, wchar_t unit);
