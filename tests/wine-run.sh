@@ -16,6 +16,8 @@ mkdir -p "$(dirname "$prefix")"
         wineboot -i >/dev/null 2>&1
         wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
         wine reg add 'HKCU\Software\Wine' /v ShowDotFiles /d Y /f >/dev/null 2>&1
+        # A crashing test must fail at once, not wait for someone to close the crash dialog.
+        wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
         subs='HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes'
         wine reg add "$subs" /v "MS Shell Dlg" /d "WenQuanYi Micro Hei" /f >/dev/null 2>&1
         wine reg add "$subs" /v "MS Shell Dlg 2" /d "WenQuanYi Micro Hei" /f >/dev/null 2>&1
