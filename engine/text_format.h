@@ -1,5 +1,5 @@
 #pragma once
-// The six file formats QTX converts between, their script families and the platform text operations.
+// The six file formats QTX converts between, their script families and the rule for mapping the script.
 
 #include <windows.h>
 
@@ -16,4 +16,21 @@ constexpr unsigned kTextFormatCount = 6;
 
 enum class ScriptFamily { Traditional, Simplified };
 
+// How a format lays out its text in the file.
+enum class TextEncoding { Utf16, Utf8, CodePage };
+
+// The bytes at the head of a file in a format: FF FE, EF BB BF, or none.
+struct Signature {
+    const unsigned char* bytes;
+    unsigned length;
+};
+
+bool IsTextFormat(unsigned index);
 ScriptFamily FamilyOf(TextFormat format);
+TextEncoding EncodingOf(TextFormat format);
+// The code page for MultiByteToWideChar/WideCharToMultiByte: CP_UTF8, 950 or 936; 0 for the UTF-16 formats.
+UINT CodePageOf(TextFormat format);
+Signature SignatureOf(TextFormat format);
+// The LCMapStringW flag that maps text written for `from` into the script of `to`: LCMAP_SIMPLIFIED_CHINESE,
+// LCMAP_TRADITIONAL_CHINESE, or 0 when both belong to one family and only the encoding changes.
+DWORD ScriptMappingFor(TextFormat from, TextFormat to);

@@ -10,5 +10,12 @@ struct ConversionRequest {
     TextFormat to;
 };
 
+// Converts what the request names: in File mode the file or every file matching the pattern (folders it
+// matches are ignored), in Folder mode every file in the folder's whole tree. Equal formats or an empty
+// path do nothing. Reports nothing; a file that can't be converted is skipped.
 void ConvertPath(const ConversionRequest& request);
+
+// Converts every file that `pattern` matches and, when `recurse` is set, walks each matching folder
+// depth first with the pattern "*.*". Within one call each folder is walked at most once, however many
+// links lead to it, and a file or folder whose path would not fit in MAX_PATH units is skipped whole.
 void WalkPattern(const wchar_t* pattern, bool recurse, TextFormat from, TextFormat to);

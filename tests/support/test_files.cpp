@@ -4,15 +4,24 @@
 
 namespace {
 
-std::wstring FreshTempFolder() {
+std::wstring SystemTempFolder() {
     wchar_t base[MAX_PATH];
     DWORD length = GetTempPathW(MAX_PATH, base);
     if (length == 0 || length >= MAX_PATH)
         return L"";
+    return base;
+}
+
+std::wstring FreshTempFolder(std::wstring base) {
+    if (base.empty())
+        return L"";
+    if (base.back() != L'\\')
+        base += L'\\';
     static unsigned counter = 0;
     for (;;) {
         wchar_t name[MAX_PATH];
-        swprintf(name, MAX_PATH, L"%lsqtx-test-%lu-%lu-%u", base, GetCurrentProcessId(), GetTickCount(), ++counter);
+        swprintf(name, MAX_PATH, L"%lsqtx-test-%lu-%lu-%u", base.c_str(), GetCurrentProcessId(), GetTickCount(),
+                 ++counter);
         if (CreateDirectoryW(name, nullptr))
             return name;
         if (GetLastError() != ERROR_ALREADY_EXISTS)
@@ -22,7 +31,9 @@ std::wstring FreshTempFolder() {
 
 }  // namespace
 
-TempDir::TempDir() : path_(FreshTempFolder()) {
+TempDir::TempDir() : TempDir(SystemTempFolder()) {}
+
+TempDir::TempDir(const std::wstring& parent) : path_(FreshTempFolder(parent)) {
     EXPECT_FALSE(path_.empty()) << "could not make a temporary folder";
 }
 

@@ -11,6 +11,8 @@ using Bytes = std::string;  // raw file content; std::string keeps byte literals
 class TempDir {
 public:
     TempDir();
+    // The same, made inside `parent` (for a folder on a particular file system).
+    explicit TempDir(const std::wstring& parent);
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
