@@ -4,7 +4,6 @@
 // temporary file may be left anywhere in the tree.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <map>
 #include <string>
 #include <thread>
@@ -95,9 +94,10 @@ TEST(WalkFaults, FilesHeldOpenAreLeftAndTheWalkGoesOn) {
     EXPECT_EQ(ReadTree(dir.path()).size(), free.size() + std::size(held)) << "a temporary file was left";
 }
 
-// Another thread deletes files and folders the walk has not reached yet, deletes the very files it is
-// converting, and adds new ones, all while the walk runs. Nothing deleted may come back, no file may end
-// as anything but its old or its converted content, and nothing else may appear.
+// Another thread deletes files and a folder the walk has not reached yet, deletes files at its heels and
+// the very file it is converting, and adds new ones, all while the walk runs. Nothing deleted may come back
+// with its old content, no file may end as anything but its old or its converted content, and nothing else
+// may appear.
 TEST(WalkFaults, FilesDeletedAndCreatedDuringTheWalk) {
     TempDir dir;
     constexpr int kFiles = 240;
@@ -107,16 +107,13 @@ TEST(WalkFaults, FilesDeletedAndCreatedDuringTheWalk) {
     for (int i = 0; i < 20; ++i)
         WriteFileBytes(dir / name(L"zz doomed folder", i), kGb2312);
 
-    std::atomic<bool> started{false};
     std::vector<std::wstring> deleted, created;
     std::thread meddler([&] {
-        while (!started)
-            Sleep(0);
         // Wait for the walk's first conversion, so that the rest happens while it runs.
         for (int wait = 0; wait < 10000 && ReadFileBytes(dir / name(L"big", 0)) == kGb2312; ++wait)
             Sleep(1);
-        // From the end backwards (ahead of the walk) and from the start forwards (at the walk's heels, and
-        // through the file it converts right now), meeting in the middle.
+        // From the end backwards, ahead of the walk, and from the start forwards, at its heels and through
+        // the file it converts right now.
         for (int k = 0; k < kFiles / 4; ++k) {
             for (const int i : {kFiles - 1 - k, 1 + k}) {
                 if (DeleteFileW((dir / name(L"big", i)).c_str()))
@@ -134,7 +131,6 @@ TEST(WalkFaults, FilesDeletedAndCreatedDuringTheWalk) {
             }
         }
     });
-    started = true;
     ConvertTree(dir.path());
     meddler.join();
 

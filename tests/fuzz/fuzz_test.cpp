@@ -1,0 +1,560 @@
+// Fuzzing the conversion: real Chinese text in every format, then broken in every way a file can be broken,
+// through all 30 conversions. Most cases run in memory (ConvertText); every 100th also goes through
+// ConvertFile on a real file.
+//
+// What must hold, for any input: the input is refused exactly when it isn't text (a zero byte or unit, an
+// odd-length UTF-16 file), and a file refused keeps its bytes; otherwise the result is a complete file of
+// the target: its signature, no zero byte or unit, a body that decodes cleanly (UTF-8 with
+// MB_ERR_INVALID_CHARS, a code page by round trip), holding exactly the input's text, mapped to the
+// target's script by Unihan's pairs, each character the target can't hold replaced as the platform
+// replaces it alone. For unbroken text the bytes are known in advance from Python's codecs
+// (make_fuzz_tables.py) and must match exactly. No temporary file may be left beside a converted file.
+//
+// QTX_FUZZ_CASES (default 40000) and QTX_FUZZ_SEED choose the run; QTX_FUZZ_CASE replays one case.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "file_conversion.h"
+#include "fuzz_tables.h"
+#include "test_files.h"
+#include "text_conversion.h"
+
+namespace {
+
+using fuzz_tables::Character;
+using Units = std::u16string;
+
+struct Format {
+    const char* name;
+    char family;    // 'T' or 'S'
+    UINT codePage;  // 0 for UTF-16
+    Bytes signature;
+};
+const Format kFormats[6] = {
+    {"TraditionalUnicode", 'T', 0, "\xFF\xFE"},
+    {"TraditionalUtf8", 'T', CP_UTF8, "\xEF\xBB\xBF"},
+    {"TraditionalBig5", 'T', 950, ""},
+    {"SimplifiedUnicode", 'S', 0, "\xFF\xFE"},
+    {"SimplifiedUtf8", 'S', CP_UTF8, "\xEF\xBB\xBF"},
+    {"SimplifiedGb2312", 'S', 936, ""},
+};
+
+// splitmix64: small, fast, and the same on every machine.
+struct Random {
+    uint64_t state;
+    uint64_t Next() {
+        uint64_t z = (state += 0x9E3779B97F4A7C15ull);
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+        return z ^ (z >> 31);
+    }
+    size_t Below(size_t n) { return n == 0 ? 0 : static_cast<size_t>(Next() % n); }
+    bool Percent(unsigned p) { return Below(100) < p; }
+};
+
+// --- Reference tables -------------------------------------------------------------------------------------
+
+const Character* Find(char32_t code) {
+    const auto* end = std::end(fuzz_tables::kCharacters);
+    const auto* it = std::lower_bound(std::begin(fuzz_tables::kCharacters), end, code,
+                                      [](const Character& c, char32_t v) { return c.code < v; });
+    return it != end && it->code == code ? it : nullptr;
+}
+
+char16_t MapUnit(char family, char16_t unit) {
+    const auto* begin =
+        family == 'S' ? std::begin(fuzz_tables::kToSimplified) : std::begin(fuzz_tables::kToTraditional);
+    const auto* end = family == 'S' ? std::end(fuzz_tables::kToSimplified) : std::end(fuzz_tables::kToTraditional);
+    const auto* it = std::lower_bound(begin, end, unit, [](const auto& p, char16_t v) { return p.from < v; });
+    return it != end && it->from == unit ? it->to : unit;
+}
+
+std::string_view BytesIn(const Character& c, unsigned format) {
+    switch (format % 3) {
+        case 0:
+            return c.utf16;
+        case 1:
+            return c.utf8;
+        default:
+            return format == 2 ? c.big5 : c.gb2312;
+    }
+}
+
+bool Holds(unsigned format, const Character& c) {
+    return format == 2 ? c.inBig5 : format == 5 ? c.inGb2312 : true;
+}
+
+using Text = std::vector<const Character*>;
+
+Bytes Encode(const Text& text, unsigned format, bool signature = true) {
+    Bytes bytes = signature ? kFormats[format].signature : Bytes();
+    for (const Character* c : text)
+        bytes += BytesIn(*c, format);
+    return bytes;
+}
+
+// The bytes a conversion of `text` must give, from the tables alone.
+Bytes Expected(const Text& text, unsigned from, unsigned to) {
+    Text mapped = text;
+    if (kFormats[from].family != kFormats[to].family) {
+        for (const Character*& c : mapped) {
+            if (c->code <= 0xFFFF)
+                c = Find(MapUnit(kFormats[to].family, static_cast<char16_t>(c->code)));
+        }
+    }
+    return Encode(mapped, to);
+}
+
+// --- Inputs -------------------------------------------------------------------------------------------------
+
+const Units& Passage(char family) {
+    static const Units traditional = fuzz_tables::kTraditionalPassage;
+    static const Units simplified = fuzz_tables::kSimplifiedPassage;
+    return family == 'T' ? traditional : simplified;
+}
+
+const char* const kWords[] = {"QTX", "Big5", "GB2312", "UTF-8", "2024", "3.14", "ok", "file.txt", "#", "--", "@"};
+
+// Real prose of the source's script (sometimes of the other), with ASCII, line breaks and, now and then,
+// any character of the tables; only what the source format can hold, and characters outside the Basic
+// Multilingual Plane only between the Unicode formats.
+Text MakeText(Random& random, unsigned from, unsigned to) {
+    const bool wide = kFormats[from].codePage != 950 && kFormats[from].codePage != 936 &&
+                      kFormats[to].codePage != 950 && kFormats[to].codePage != 936;
+    const size_t length = random.Percent(3) ? 1000 + random.Below(12000) : random.Below(300);
+    Text text;
+    auto add = [&](char32_t code) {
+        const Character* c = Find(code);
+        if (c != nullptr && Holds(from, *c) && (wide || code <= 0xFFFF))
+            text.push_back(c);
+    };
+    while (text.size() < length) {
+        const size_t kind = random.Below(100);
+        if (kind < 60) {
+            const Units& passage = Passage(kind < 50 ? kFormats[from].family : kFormats[from].family ^ 'T' ^ 'S');
+            const size_t start = random.Below(passage.size());
+            const size_t count = 1 + random.Below(60);
+            for (size_t i = start; i < passage.size() && i < start + count; ++i)
+                add(passage[i]);
+        } else if (kind < 75) {
+            add(fuzz_tables::kCharacters[random.Below(std::size(fuzz_tables::kCharacters))].code);
+        } else if (kind < 90) {
+            for (const char* p = kWords[random.Below(std::size(kWords))]; *p; ++p)
+                add(static_cast<unsigned char>(*p));
+            add(' ');
+        } else {
+            const char* const breaks[] = {"\r\n", "\n", "\t", " ", "\r"};
+            for (const char* p = breaks[random.Below(5)]; *p; ++p)
+                add(static_cast<unsigned char>(*p));
+        }
+    }
+    text.resize(std::min(text.size(), length));
+    return text;
+}
+
+// The text as a file in `format` the way people also write it: UTF-8 and UTF-16 without a signature,
+// UTF-16 big-endian with FE FF.
+Bytes EncodeVariant(Random& random, const Text& text, unsigned format, std::string* what) {
+    if (kFormats[format].codePage == 0 && random.Percent(15)) {
+        Bytes little = Encode(text, format, false);
+        for (size_t i = 0; i + 1 < little.size(); i += 2)
+            std::swap(little[i], little[i + 1]);
+        *what += ", big-endian";
+        return "\xFE\xFF" + little;
+    }
+    const bool signature = kFormats[format].signature.empty() || random.Percent(75);
+    if (!signature)
+        *what += ", no signature";
+    return Encode(text, format, signature);
+}
+
+Bytes Mutate(Random& random, Bytes bytes, std::string* what) {
+    const unsigned count = 1 + static_cast<unsigned>(random.Below(4));
+    for (unsigned m = 0; m < count; ++m) {
+        const size_t at = random.Below(bytes.size() + 1);
+        const size_t span = 1 + random.Below(random.Percent(10) ? 2000 : 16);
+        char note[96];
+        switch (random.Below(12)) {
+            case 0:
+                if (at < bytes.size())
+                    bytes[at] = static_cast<char>(bytes[at] ^ (1 << random.Below(8)));
+                snprintf(note, sizeof note, "bit flipped at %zu", at);
+                break;
+            case 1:
+                if (at < bytes.size())
+                    bytes[at] = static_cast<char>(random.Below(256));
+                snprintf(note, sizeof note, "byte set at %zu", at);
+                break;
+            case 2:
+                bytes.resize(at);
+                snprintf(note, sizeof note, "cut to %zu bytes", at);
+                break;
+            case 3:
+                bytes.erase(0, at);
+                snprintf(note, sizeof note, "first %zu bytes cut", at);
+                break;
+            case 4:
+                bytes.erase(at, span);
+                snprintf(note, sizeof note, "%zu bytes cut at %zu", span, at);
+                break;
+            case 5:
+                bytes.insert(at, bytes.substr(at, span));
+                snprintf(note, sizeof note, "%zu bytes duplicated at %zu", span, at);
+                break;
+            case 6:
+                bytes.insert(at, 1 + random.Below(3), '\0');
+                snprintf(note, sizeof note, "zeros at %zu", at);
+                break;
+            case 7:
+            case 8: {
+                const char run = random.Percent(50) ? '\x80' : '\xFF';
+                bytes.insert(at, span, run);
+                snprintf(note, sizeof note, "%zu x %02X at %zu", span, run & 0xFF, at);
+                break;
+            }
+            case 9: {
+                const char* const signatures[] = {"\xFF\xFE", "\xFE\xFF", "\xEF\xBB\xBF"};
+                const size_t which = random.Below(3);
+                const size_t where = random.Percent(70) ? 0 : at;
+                bytes.insert(where, signatures[which]);
+                snprintf(note, sizeof note, "signature %zu added at %zu", which, where);
+                break;
+            }
+            case 10: {
+                const size_t cut = std::min<size_t>(bytes.size(), 2 + random.Below(2));
+                bytes.erase(0, cut);
+                snprintf(note, sizeof note, "first %zu bytes (a signature?) removed", cut);
+                break;
+            }
+            default:
+                for (size_t i = 0; i < span; ++i)
+                    bytes.insert(bytes.begin() + static_cast<ptrdiff_t>(at), static_cast<char>(random.Below(256)));
+                snprintf(note, sizeof note, "%zu random bytes at %zu", span, at);
+                break;
+        }
+        *what += std::string(m == 0 ? ": " : "; ") + note;
+    }
+    return bytes;
+}
+
+struct Case {
+    unsigned index;
+    unsigned from;
+    unsigned to;
+    std::string what;
+    Bytes input;
+    bool exact;  // unbroken text: `expected` holds the bytes
+    Bytes expected;
+};
+
+Case MakeCase(uint64_t seed, unsigned index) {
+    Random random{seed ^ (0xD1B54A32D192ED03ull * (index + 1ull))};
+    Case c{index, index % 6, 0, "", "", false, ""};
+    c.to = (c.from + 1 + (index / 6) % 5) % 6;  // every six cases a new target: all 30 pairs evenly
+    const size_t kind = random.Below(100);
+    if (kind < 30) {
+        const Text text = MakeText(random, c.from, c.to);
+        c.what = "unbroken text";
+        c.input = EncodeVariant(random, text, c.from, &c.what);
+        c.exact = true;
+        c.expected = Expected(text, c.from, c.to);
+    } else if (kind < 40) {
+        const unsigned written = static_cast<unsigned>(random.Below(6));
+        c.input = Encode(MakeText(random, written, c.to), written);
+        c.what = std::string("text written as ") + kFormats[written].name;
+    } else {
+        const Text text = MakeText(random, c.from, c.to);
+        c.what = "broken text";
+        c.input = Mutate(random, EncodeVariant(random, text, c.from, &c.what), &c.what);
+    }
+    return c;
+}
+
+// --- Oracle -------------------------------------------------------------------------------------------------
+
+// The input's text as the platform decodes it; false when the input isn't text at all.
+bool DecodeSource(const Bytes& input, unsigned from, Units* text) {
+    Bytes body = input;
+    const UINT codePage = kFormats[from].codePage;
+    if (codePage == 0) {
+        if (body.size() % 2 != 0)
+            return false;
+        const bool big = body.compare(0, 2, "\xFE\xFF") == 0;
+        if (big || body.compare(0, 2, "\xFF\xFE") == 0)
+            body.erase(0, 2);
+        text->clear();
+        for (size_t i = 0; i < body.size(); i += 2) {
+            const auto a = static_cast<unsigned char>(body[i]), b = static_cast<unsigned char>(body[i + 1]);
+            text->push_back(static_cast<char16_t>(big ? a << 8 | b : b << 8 | a));
+        }
+        return text->find(u'\0') == Units::npos;
+    }
+    if (codePage == CP_UTF8 && body.compare(0, 3, "\xEF\xBB\xBF") == 0)
+        body.erase(0, 3);
+    if (body.find('\0') != Bytes::npos)
+        return false;
+    text->assign(body.size(), u'\0');
+    const int n = body.empty()
+                      ? 0
+                      : MultiByteToWideChar(codePage, 0, body.data(), static_cast<int>(body.size()),
+                                            reinterpret_cast<wchar_t*>(text->data()), static_cast<int>(text->size()));
+    text->resize(static_cast<size_t>(n));
+    return true;
+}
+
+Bytes PlatformEncode(UINT codePage, const Units& text) {
+    Bytes out(text.size() * 4 + 4, '\0');
+    const int n = text.empty() ? 0
+                               : WideCharToMultiByte(codePage, 0, reinterpret_cast<const wchar_t*>(text.data()),
+                                                     static_cast<int>(text.size()), out.data(),
+                                                     static_cast<int>(out.size()), nullptr, nullptr);
+    out.resize(static_cast<size_t>(n));
+    return out;
+}
+
+Units PlatformDecode(UINT codePage, const Bytes& bytes, DWORD flags = 0, bool* clean = nullptr) {
+    Units out(bytes.size() + 1, u'\0');
+    const int n = bytes.empty()
+                      ? 0
+                      : MultiByteToWideChar(codePage, flags, bytes.data(), static_cast<int>(bytes.size()),
+                                            reinterpret_cast<wchar_t*>(out.data()), static_cast<int>(out.size()));
+    if (clean != nullptr)
+        *clean = bytes.empty() || n > 0;
+    out.resize(static_cast<size_t>(n));
+    return out;
+}
+
+// What one character (a unit or a surrogate pair) becomes in the target: itself where the encoding holds it,
+// else what the platform gives for it on its own (the code page's default character '?' and, through
+// Microsoft's best-fit tables, a few look-alikes; a lone surrogate in UTF-8 is U+FFFD).
+const Units& Replacement(UINT codePage, const Units& character) {
+    static std::vector<std::vector<Units>> cache(3, std::vector<Units>(0x10000));
+    if (character.size() == 1) {
+        Units& slot = cache[codePage == 950 ? 0 : codePage == 936 ? 1 : 2][character[0]];
+        if (slot.empty())
+            slot = PlatformDecode(codePage, PlatformEncode(codePage, character));
+        return slot;
+    }
+    static Units pair;
+    pair = PlatformDecode(codePage, PlatformEncode(codePage, character));
+    return pair;
+}
+
+bool IsHigh(char16_t u) {
+    return u >= 0xD800 && u < 0xDC00;
+}
+bool IsLow(char16_t u) {
+    return u >= 0xDC00 && u < 0xE000;
+}
+
+Units ExpectedText(const Units& source, unsigned from, unsigned to) {
+    const bool map = kFormats[from].family != kFormats[to].family;
+    const UINT codePage = kFormats[to].codePage;
+    Units out;
+    for (size_t i = 0; i < source.size(); ++i) {
+        Units character(1, map ? MapUnit(kFormats[to].family, source[i]) : source[i]);
+        if (IsHigh(source[i]) && i + 1 < source.size() && IsLow(source[i + 1]))
+            character += source[++i];
+        const bool lone = character.size() == 1 && (IsHigh(character[0]) || IsLow(character[0]));
+        if (codePage == 0 || (codePage == CP_UTF8 && !lone))
+            out += character;
+        else
+            out += Replacement(codePage, character);
+    }
+    return out;
+}
+
+// Whether the platform maps the script itself (Windows): then our Unihan pairs don't predict the mapping.
+bool PlatformMaps() {
+    static const bool maps = [] {
+        wchar_t out[2] = {};
+        return LCMapStringW(0x0800, LCMAP_SIMPLIFIED_CHINESE, L"\u570B", 1, out, 2) == 1 && out[0] == L'\u56FD';
+    }();
+    return maps;
+}
+
+std::string Show(const Bytes& bytes) {
+    return Hex(bytes.substr(0, 160)) + (bytes.size() > 160 ? " ... (" + std::to_string(bytes.size()) + " bytes)" : "");
+}
+
+std::string ShowUnits(const Units& text, size_t from) {
+    std::string out;
+    char unit[8];
+    for (size_t i = from; i < text.size() && i < from + 24; ++i) {
+        snprintf(unit, sizeof unit, "%04X ", static_cast<unsigned>(text[i]));
+        out += unit;
+    }
+    return out;
+}
+
+// Returns what is wrong with converting `c` giving `converted`/`output`, or "" when all holds.
+std::string Judge(const Case& c, bool converted, const Bytes& output) {
+    Units source;
+    const bool text = DecodeSource(c.input, c.from, &source);
+    if (!text)
+        return converted ? "input that isn't text was converted: " + Show(output) : "";
+    if (!converted)
+        return "text was refused";
+    const bool mapsItsOwnWay = PlatformMaps() && kFormats[c.from].family != kFormats[c.to].family;
+    if (c.exact && !mapsItsOwnWay && output != c.expected)
+        return "bytes differ from Python's codecs\n  expected " + Show(c.expected) + "\n  got      " + Show(output);
+    const Format& target = kFormats[c.to];
+    if (output.compare(0, target.signature.size(), target.signature) != 0)
+        return "no " + std::string(target.name) + " signature: " + Show(output);
+    const Bytes body = output.substr(target.signature.size());
+    Units result;
+    if (target.codePage == 0) {
+        if (body.size() % 2 != 0)
+            return "odd UTF-16 body";
+        for (size_t i = 0; i < body.size(); i += 2)
+            result.push_back(static_cast<char16_t>(static_cast<unsigned char>(body[i + 1]) << 8 |
+                                                   static_cast<unsigned char>(body[i])));
+        if (result.find(u'\0') != Units::npos)
+            return "zero unit in the output: " + Show(output);
+    } else {
+        if (body.find('\0') != Bytes::npos)
+            return "zero byte in the output: " + Show(output);
+        bool clean = true;
+        result = PlatformDecode(target.codePage, body, target.codePage == CP_UTF8 ? MB_ERR_INVALID_CHARS : 0, &clean);
+        if (!clean)
+            return "output is not clean UTF-8: " + Show(output);
+        if (target.codePage != CP_UTF8 && PlatformEncode(target.codePage, result) != body)
+            return "output does not survive a round trip through its code page: " + Show(output);
+    }
+    const Units expected = ExpectedText(source, c.from, c.to);
+    if (result.size() != expected.size())
+        return "text length " + std::to_string(result.size()) + " units, expected " + std::to_string(expected.size());
+    if (mapsItsOwnWay)
+        return "";
+    const size_t diff =
+        static_cast<size_t>(std::mismatch(result.begin(), result.end(), expected.begin()).first - result.begin());
+    if (diff < result.size())
+        return "text differs at unit " + std::to_string(diff) + "\n  expected " + ShowUnits(expected, diff) +
+               "\n  got      " + ShowUnits(result, diff);
+    return "";
+}
+
+// --- Running ------------------------------------------------------------------------------------------------
+
+unsigned EnvironmentNumber(const char* name, unsigned long long fallback, uint64_t* value64 = nullptr) {
+    const char* text = std::getenv(name);
+    const unsigned long long value = text != nullptr && *text != 0 ? std::strtoull(text, nullptr, 0) : fallback;
+    if (value64 != nullptr)
+        *value64 = value;
+    return static_cast<unsigned>(value);
+}
+
+// What runs now, for the hang watchdog and the crash report.
+std::atomic<const Case*> g_current{nullptr};
+std::atomic<unsigned> g_progress{0};
+uint64_t g_seed = 0;
+
+std::string Describe(const Case& c) {
+    char head[200];
+    snprintf(head, sizeof head, "case %u (QTX_FUZZ_SEED=0x%llx QTX_FUZZ_CASE=%u): %s to %s, ", c.index,
+             static_cast<unsigned long long>(g_seed), c.index, kFormats[c.from].name, kFormats[c.to].name);
+    return head + c.what + "\n  input " + Show(c.input);
+}
+
+LONG WINAPI ReportCrash(EXCEPTION_POINTERS* exception) {
+    const Case* c = g_current.load();
+    fprintf(stderr, "fuzz: exception %08lX in %s\n", exception->ExceptionRecord->ExceptionCode,
+            c != nullptr ? Describe(*c).c_str() : "no case");
+    fflush(stderr);
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+
+constexpr unsigned kFileEvery = 100;
+
+TEST(Fuzz, EveryInputIsRefusedOrConvertedCompletely) {
+    uint64_t seed = 0;
+    const unsigned count = EnvironmentNumber("QTX_FUZZ_CASES", 40000);
+    EnvironmentNumber("QTX_FUZZ_SEED", 0x51A7C0DE, &seed);
+    const char* only = std::getenv("QTX_FUZZ_CASE");
+    g_seed = seed;
+    const unsigned first = only != nullptr ? EnvironmentNumber("QTX_FUZZ_CASE", 0) : 0;
+    const unsigned end = only != nullptr ? first + 1 : count;
+    printf("fuzz: seed 0x%llx, cases %u to %u%s\n", static_cast<unsigned long long>(seed), first, end - 1,
+           PlatformMaps() ? " (the platform maps the script: cross-script text is checked by length only)" : "");
+
+    SetUnhandledExceptionFilter(ReportCrash);
+    std::atomic<bool> done{false};
+    std::thread watchdog([&done] {
+        unsigned seen = g_progress.load();
+        auto since = std::chrono::steady_clock::now();
+        while (!done.load()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            if (g_progress.load() != seen) {
+                seen = g_progress.load();
+                since = std::chrono::steady_clock::now();
+            } else if (std::chrono::steady_clock::now() - since > std::chrono::seconds(60)) {
+                const Case* c = g_current.load();
+                fprintf(stderr, "fuzz: no progress for 60 s in %s\n", c != nullptr ? Describe(*c).c_str() : "?");
+                fflush(stderr);
+                TerminateProcess(GetCurrentProcess(), 3);
+            }
+        }
+    });
+
+    const std::wstring names[] = {L"case.txt", L"\u4E2D\u6587 \u6A94\u540D.txt", L".dot file", L"no extension"};
+    unsigned failures = 0, throughFiles = 0, exact = 0, refused = 0;
+    const auto started = std::chrono::steady_clock::now();
+    for (unsigned index = first; index < end; ++index) {
+        const Case c = MakeCase(seed, index);
+        g_current = &c;
+        ByteBuffer result;
+        const bool converted = ConvertText(reinterpret_cast<const unsigned char*>(c.input.data()), c.input.size(),
+                                           static_cast<TextFormat>(c.from), static_cast<TextFormat>(c.to), &result);
+        const Bytes output = result.bytes != nullptr ? Bytes(reinterpret_cast<char*>(result.bytes), result.size) : "";
+        FreeByteBuffer(&result);
+        exact += c.exact;
+        refused += !converted;
+        std::string wrong = Judge(c, converted, output);
+        if (wrong.empty() && !converted && !output.empty())
+            wrong = "refused, but a result was handed back";
+
+        if (wrong.empty() && (index % kFileEvery == 0 || only != nullptr)) {
+            ++throughFiles;
+            TempDir dir;
+            const std::wstring& name = names[index / kFileEvery % std::size(names)];
+            WriteFileBytes(dir / name, c.input);
+            ConvertFile((dir / name).c_str(), static_cast<TextFormat>(c.from), static_cast<TextFormat>(c.to));
+            const Bytes file = ReadFileBytes(dir / name);
+            if (file != (converted ? output : c.input))
+                wrong = std::string("the file holds ") + Show(file) + "\n  not the " +
+                        (converted ? "conversion " + Show(output) : "old content");
+            else if (ListNames(dir.path()) != name)
+                wrong = "another file was left beside the converted one";
+        }
+        if (!wrong.empty()) {
+            if (++failures <= 10)
+                ADD_FAILURE() << Describe(c) << "\n  " << wrong;
+        }
+        ++g_progress;
+        if ((index + 1) % 100000 == 0) {
+            printf("fuzz: %u cases, %u failures\n", index + 1, failures);
+            fflush(stdout);
+        }
+    }
+    g_current = nullptr;
+    done = true;
+    watchdog.join();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    printf(
+        "fuzz: %u cases, %u through files, %u failures (%u unbroken texts to exact bytes, %u inputs refused as not "
+        "text; %.1f s)\n",
+        end - first, throughFiles, failures, exact, refused, seconds);
+    EXPECT_EQ(failures, 0u);
+}
+
+}  // namespace
