@@ -8,16 +8,13 @@
 // Everything it makes is in one folder under the parent, removed at the end.
 #include <windows.h>
 
-#include <psapi.h>
-
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <random>
 #include <string>
 
+#include "bench_support.h"
 #include "text_conversion.h"
-#include "walk.h"
 
 namespace {
 
@@ -42,111 +39,24 @@ bool IsText(int i) {
 std::string Content(int i) {
     std::mt19937 random(static_cast<unsigned>(i) * 2654435761u);
     const size_t size = 20 + random() % 1981;
-    std::string text;
-    while (text.size() + 2 <= size) {
-        const unsigned roll = random() % 100;
-        if (roll < 4) {
-            text += "\r\n";
-        } else if (roll < 15) {
-            text += " ,.:QTXabc019"[random() % 13];
-        } else {
-            const unsigned lead = 0xB0 + random() % 40;
-            text += static_cast<char>(lead);
-            text += static_cast<char>(0xA1 + random() % (lead == 0xD7 ? 89 : 94));
-        }
-    }
-    text.resize(size, ' ');
+    std::string text = Gb2312Text(random, size, 11, " ,.:QTXabc019");
     if (!IsText(i))
         text[size / 2] = '\0';
     return text;
-}
-
-bool WriteWhole(const std::wstring& path, const std::string& bytes) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD written = 0;
-    const BOOL ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(file);
-    return ok && written == bytes.size();
-}
-
-bool ReadWhole(const std::wstring& path, std::string* bytes) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    LARGE_INTEGER size = {};
-    GetFileSizeEx(file, &size);
-    bytes->resize(static_cast<size_t>(size.QuadPart));
-    DWORD got = 0;
-    const BOOL ok = bytes->empty() || ReadFile(file, bytes->data(), static_cast<DWORD>(bytes->size()), &got, nullptr);
-    CloseHandle(file);
-    return ok && got == bytes->size();
-}
-
-double Now() {
-    LARGE_INTEGER count, frequency;
-    QueryPerformanceCounter(&count);
-    QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(count.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
 // Child process: load --convert ROOT RESULT. Runs the one request (or none, for ROOT "-") and writes
 // "seconds peakWorkingSet peakPagefile" to RESULT, so that the peak memory is the request's own.
 int Convert(const std::wstring& root, const std::wstring& result) {
     const double start = Now();
-    if (root != L"-") {
-        ConversionRequest request = {};
-        lstrcpynW(request.text, root.c_str(), MAX_PATH);
-        request.folderMode = true;
-        request.from = SimplifiedGb2312;
-        request.to = TraditionalUtf8;
-        ConvertPath(request);
-    }
-    const double seconds = Now() - start;
-    PROCESS_MEMORY_COUNTERS memory = {};
-    memory.cb = sizeof memory;
-    GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory);
-    std::ofstream(std::filesystem::path(result))
-        << seconds << ' ' << memory.PeakWorkingSetSize << ' ' << memory.PeakPagefileUsage << '\n';
+    if (root != L"-")
+        ConvertFolder(root, SimplifiedGb2312, TraditionalUtf8);
+    WriteFigures(result, Now() - start);
     return 0;
 }
 
-struct Figures {
-    double seconds = 0, peakWorkingSet = 0, peakPagefile = 0;
-    bool ok = false;
-};
-
-Figures RunChild(const std::wstring& root, const std::wstring& result) {
-    wchar_t self[MAX_PATH];
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring command = L"\"" + std::wstring(self) + L"\" --convert \"" + root + L"\" \"" + result + L"\"";
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    Figures f;
-    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-        return f;
-    WaitForSingleObject(process.hProcess, INFINITE);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    std::ifstream in{std::filesystem::path(result)};
-    f.ok = static_cast<bool>(in >> f.seconds >> f.peakWorkingSet >> f.peakPagefile);
-    in.close();
-    DeleteFileW(result.c_str());
-    return f;
-}
-
-std::string MachineName() {
-    SYSTEM_INFO system;
-    GetNativeSystemInfo(&system);
-    wchar_t cpu[256] = L"unknown processor";
-    DWORD size = sizeof cpu;
-    RegGetValueW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DESCRIPTION\\System\\CentralProcessor\\0", L"ProcessorNameString",
-                 RRF_RT_REG_SZ, nullptr, cpu, &size);
-    char name[512];
-    snprintf(name, sizeof name, "%lu logical processors, %ls", system.dwNumberOfProcessors, cpu);
-    return name;
+Figures RunConverter(const std::wstring& root, const std::wstring& result) {
+    return RunChild(L"--convert \"" + root + L"\" \"" + result + L"\"", result);
 }
 
 // Counts what every file holds after the request; returns the number of files that are wrong or missing.
@@ -208,8 +118,8 @@ int Run(const std::wstring& parent) {
     } else {
         printf("made the tree (%.1f MB) in %.0f s\n", bytes / 1e6, Now() - start);
         fflush(stdout);
-        const Figures idle = RunChild(L"-", base + L"\\idle.txt");
-        const Figures run = RunChild(root, base + L"\\result.txt");
+        const Figures idle = RunConverter(L"-", base + L"\\idle.txt");
+        const Figures run = RunConverter(root, base + L"\\result.txt");
         if (!run.ok) {
             printf("the converting process failed\n");
         } else {
@@ -239,15 +149,5 @@ int Run(const std::wstring& parent) {
 int wmain(int argc, wchar_t** argv) {
     if (argc == 4 && std::wstring(argv[1]) == L"--convert")
         return Convert(argv[2], argv[3]);
-    std::wstring parent;
-    if (argc == 2) {
-        parent = argv[1];
-    } else {
-        wchar_t temp[MAX_PATH];
-        GetTempPathW(MAX_PATH, temp);
-        parent = temp;
-    }
-    if (!parent.empty() && parent.back() != L'\\')
-        parent += L'\\';
-    return Run(parent);
+    return Run(ParentFolder(argc, argv));
 }

@@ -11,17 +11,14 @@
 // Everything it makes is in one folder under the parent, removed at the end.
 #include <windows.h>
 
-#include <psapi.h>
-
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <random>
 #include <string>
 
+#include "bench_support.h"
 #include "script_map.h"
-#include "walk.h"
 
 namespace {
 
@@ -43,47 +40,15 @@ std::wstring LargeFile(const std::wstring& root) {
     return root + L"\\large\\large.txt";
 }
 
-// GB2312 text: level-1 hanzi (rows B0 to D7) with spaces, letters, punctuation and line ends.
+// GB2312 text with spaces, letters and punctuation.
 std::string MakeText(std::mt19937& random, size_t size) {
-    std::string text;
-    text.reserve(size);
-    while (text.size() + 2 <= size) {
-        const unsigned roll = random() % 100;
-        if (roll < 4) {
-            text += "\r\n";
-        } else if (roll < 12) {
-            text += " ,.abcxyz"[random() % 9];
-        } else {
-            const unsigned lead = 0xB0 + random() % 40;
-            const unsigned trail = 0xA1 + random() % (lead == 0xD7 ? 89 : 94);
-            text += static_cast<char>(lead);
-            text += static_cast<char>(trail);
-        }
-    }
-    text.resize(size, ' ');
-    return text;
+    return Gb2312Text(random, size, 8, " ,.abcxyz");
 }
 
-bool WriteWhole(const std::wstring& path, const std::string& bytes) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD written = 0;
-    const BOOL ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(file);
-    return ok && written == bytes.size();
-}
-
-std::string ReadWhole(const std::wstring& path) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return {};
-    const DWORD size = GetFileSize(file, nullptr);
-    std::string bytes(size, '\0');
-    DWORD got = 0;
-    const BOOL ok = ReadFile(file, bytes.data(), size, &got, nullptr);
-    CloseHandle(file);
-    return ok && got == size ? bytes : std::string();
+// The file's bytes, or nothing when it can't be read.
+std::string Contents(const std::wstring& path) {
+    std::string bytes;
+    return ReadWhole(path, &bytes) ? bytes : std::string();
 }
 
 // The same content for each method's tree, in the same order: small files of 256 bytes to 4 KiB, then the
@@ -117,74 +82,44 @@ bool Generate(const std::wstring& root, UINT64* smallBytes) {
 
 // --- the measured work -------------------------------------------------------------------------------
 
-void ConvertWithQtx(const std::wstring& folder) {
-    ConversionRequest request = {};
-    lstrcpynW(request.text, folder.c_str(), MAX_PATH);
-    request.folderMode = true;
-    request.from = SimplifiedGb2312;
-    request.to = TraditionalBig5;
-    ConvertPath(request);
-}
-
 void FloorConvert(const std::wstring& path) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    std::string bytes;
+    if (!ReadWhole(path, &bytes))
         return;
-    const DWORD size = GetFileSize(file, nullptr);
-    std::unique_ptr<char[]> bytes(new char[size]);
-    DWORD got = 0;
-    ReadFile(file, bytes.get(), size, &got, nullptr);
-    CloseHandle(file);
-    const int units = MultiByteToWideChar(936, 0, bytes.get(), static_cast<int>(got), nullptr, 0);
+    const int size = static_cast<int>(bytes.size());
+    const int units = MultiByteToWideChar(936, 0, bytes.data(), size, nullptr, 0);
     std::unique_ptr<wchar_t[]> text(new wchar_t[units + 1]);
-    MultiByteToWideChar(936, 0, bytes.get(), static_cast<int>(got), text.get(), units);
+    MultiByteToWideChar(936, 0, bytes.data(), size, text.get(), units);
     text[units] = 0;
-    bytes.reset();
+    std::string().swap(bytes);
     std::unique_ptr<wchar_t[]> mapped(new wchar_t[units + 1]);
     MapScript(LCMAP_TRADITIONAL_CHINESE, text.get(), mapped.get(), units + 1);
     text.reset();
     const int outSize = WideCharToMultiByte(950, 0, mapped.get(), units, nullptr, 0, nullptr, nullptr);
-    std::unique_ptr<char[]> out(new char[outSize]);
-    WideCharToMultiByte(950, 0, mapped.get(), units, out.get(), outSize, nullptr, nullptr);
-    file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return;
-    DWORD written = 0;
-    WriteFile(file, out.get(), static_cast<DWORD>(outSize), &written, nullptr);
-    CloseHandle(file);
+    std::string out(static_cast<size_t>(outSize), '\0');
+    WideCharToMultiByte(950, 0, mapped.get(), units, out.data(), outSize, nullptr, nullptr);
+    WriteWhole(path, out);
 }
 
 // The same steps as QTX's rewrite: a new temporary file beside the original, written and flushed, a reserved
 // backup name, ReplaceFileW, the backup deleted.
 void CopyThroughReplace(const std::wstring& path) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    std::string bytes;
+    if (!ReadWhole(path, &bytes))
         return;
-    const DWORD size = GetFileSize(file, nullptr);
-    std::unique_ptr<char[]> bytes(new char[size]);
-    DWORD got = 0;
-    ReadFile(file, bytes.get(), size, &got, nullptr);
-    CloseHandle(file);
     const std::wstring folder = path.substr(0, path.rfind(L'\\') + 1);
     const std::wstring temp = folder + L"~bench-copy.tmp";
     const std::wstring backup = folder + L"~bench-backup.tmp";
-    file = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return;
     DWORD written = 0;
-    WriteFile(file, bytes.get(), got, &written, nullptr);
+    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
     FlushFileBuffers(file);
     CloseHandle(file);
     CloseHandle(CreateFileW(backup.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     ReplaceFileW(path.c_str(), temp.c_str(), backup.c_str(), 0, nullptr, nullptr);
     DeleteFileW(backup.c_str());
-}
-
-double Now() {
-    LARGE_INTEGER count, frequency;
-    QueryPerformanceCounter(&count);
-    QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(count.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
 // Child process: walk_bench --measure METHOD DATASET ROOT RESULT. Writes "seconds peakWorkingSet peakPagefile".
@@ -195,7 +130,7 @@ int Measure(const std::wstring& method,
     const bool small = dataset == L"small";
     const double start = Now();
     if (method == L"qtx") {
-        ConvertWithQtx(small ? root + L"\\small" : root + L"\\large");
+        ConvertFolder(small ? root + L"\\small" : root + L"\\large", SimplifiedGb2312, TraditionalBig5);
     } else if (method == L"floor" || method == L"copy") {
         void (*convert)(const std::wstring&) = method == L"floor" ? FloorConvert : CopyThroughReplace;
         if (small) {
@@ -205,59 +140,18 @@ int Measure(const std::wstring& method,
             convert(LargeFile(root));
         }
     }
-    const double seconds = Now() - start;
-    PROCESS_MEMORY_COUNTERS memory = {};
-    memory.cb = sizeof memory;
-    GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory);
-    std::ofstream(fs::path(result)) << seconds << ' ' << memory.PeakWorkingSetSize << ' ' << memory.PeakPagefileUsage
-                                    << '\n';
+    WriteFigures(result, Now() - start);
     return 0;
 }
 
 // --- the parent ------------------------------------------------------------------------------------------
 
-struct Figures {
-    double seconds = 0;
-    double peakWorkingSet = 0;  // bytes
-    double peakPagefile = 0;    // bytes
-    bool ok = false;
-};
-
-Figures RunChild(const std::wstring& method,
-                 const std::wstring& dataset,
-                 const std::wstring& root,
-                 const std::wstring& base) {
-    wchar_t self[MAX_PATH];
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
+Figures RunMeasure(const std::wstring& method,
+                   const std::wstring& dataset,
+                   const std::wstring& root,
+                   const std::wstring& base) {
     const std::wstring result = base + L"\\result.txt";
-    std::wstring command = L"\"" + std::wstring(self) + L"\" --measure " + method + L" " + dataset + L" \"" + root +
-                           L"\" \"" + result + L"\"";
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    Figures figures;
-    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-        return figures;
-    WaitForSingleObject(process.hProcess, INFINITE);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    std::ifstream in{fs::path(result)};
-    figures.ok = static_cast<bool>(in >> figures.seconds >> figures.peakWorkingSet >> figures.peakPagefile);
-    in.close();
-    DeleteFileW(result.c_str());
-    return figures;
-}
-
-std::string MachineName() {
-    SYSTEM_INFO system;
-    GetNativeSystemInfo(&system);
-    wchar_t cpu[256] = L"unknown processor";
-    DWORD size = sizeof cpu;
-    RegGetValueW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DESCRIPTION\\System\\CentralProcessor\\0", L"ProcessorNameString",
-                 RRF_RT_REG_SZ, nullptr, cpu, &size);
-    char name[512];
-    snprintf(name, sizeof name, "%lu logical processors, %ls", system.dwNumberOfProcessors, cpu);
-    return name;
+    return RunChild(L"--measure " + method + L" " + dataset + L" \"" + root + L"\" \"" + result + L"\"", result);
 }
 
 void PrintRow(const char* label, const Figures& f, double files, double bytes) {
@@ -290,9 +184,9 @@ void Verify(const std::wstring& base) {
             const std::wstring root = base + L"\\" + method;
             return i < kSmallFiles ? SmallFile(root, i) : LargeFile(root);
         };
-        const std::string qtx = ReadWhole(pathIn(L"qtx"));
-        same += !qtx.empty() && qtx == ReadWhole(pathIn(L"floor"));
-        unchanged += ReadWhole(pathIn(L"copy")) == (i < kSmallFiles ? source.NextSmall() : source.Large());
+        const std::string qtx = Contents(pathIn(L"qtx"));
+        same += !qtx.empty() && qtx == Contents(pathIn(L"floor"));
+        unchanged += Contents(pathIn(L"copy")) == (i < kSmallFiles ? source.NextSmall() : source.Large());
     }
     printf("\nchecks: QTX wrote the floor's bytes in %d of %d files; the copy kept %d of %d as they were\n", same,
            total, unchanged, total);
@@ -311,15 +205,15 @@ int RunBenchmark(const std::wstring& parent) {
             return 1;
         }
     }
-    const Figures idle = RunChild(L"none", L"small", base, base);
+    const Figures idle = RunMeasure(L"none", L"small", base, base);
     printf("an idle measuring process: peak working set %.1f MiB, peak pagefile use %.1f MiB\n",
            idle.peakWorkingSet / 1048576.0, idle.peakPagefile / 1048576.0);
 
     Figures small[3], large[3];
     for (int m = 0; m < 3; ++m)
-        small[m] = RunChild(kMethods[m], L"small", base + L"\\" + kMethods[m], base);
+        small[m] = RunMeasure(kMethods[m], L"small", base + L"\\" + kMethods[m], base);
     for (int m = 0; m < 3; ++m)
-        large[m] = RunChild(kMethods[m], L"large", base + L"\\" + kMethods[m], base);
+        large[m] = RunMeasure(kMethods[m], L"large", base + L"\\" + kMethods[m], base);
     PrintDataset("10,000 small files in 100 folders", small, kSmallFiles, static_cast<double>(smallBytes));
     PrintDataset("one 64 MiB file", large, 1, static_cast<double>(kLargeSize));
     Verify(base);
@@ -336,15 +230,5 @@ int RunBenchmark(const std::wstring& parent) {
 int wmain(int argc, wchar_t** argv) {
     if (argc == 6 && std::wstring(argv[1]) == L"--measure")
         return Measure(argv[2], argv[3], argv[4], argv[5]);
-    std::wstring parent;
-    if (argc == 2) {
-        parent = argv[1];
-    } else {
-        wchar_t temp[MAX_PATH];
-        GetTempPathW(MAX_PATH, temp);
-        parent = temp;
-    }
-    if (!parent.empty() && parent.back() != L'\\')
-        parent += L'\\';
-    return RunBenchmark(parent);
+    return RunBenchmark(ParentFolder(argc, argv));
 }

@@ -14,7 +14,7 @@ import sys
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "fixtures"))
-from make_conversion_fixtures import read_variants  # noqa: E402
+from make_conversion_fixtures import cxx_bytes, read_variants  # noqa: E402
 
 # Real prose, one passage per script, with ASCII, digits, full-width punctuation and line breaks.
 PASSAGES = {
@@ -69,19 +69,6 @@ def usable(char):
     if ord(char) < 0x80 or 0xD800 <= ord(char) <= 0xDFFF or ord(char) > 0xFFFF:
         return False
     return is_unified_ideograph(char) or all(encoded(char, c)[1] for c in ("cp950", "cp936"))
-
-
-def c_bytes(data):
-    out = []
-    for b in data:
-        c = chr(b)
-        if c in '\\"?':
-            out.append("\\" + c)
-        elif 0x20 <= b < 0x7F:
-            out.append(c)
-        else:
-            out.append("\\%03o" % b)
-    return 'std::string_view("%s", %d)' % ("".join(out), len(data))
 
 
 def c_units(text):
@@ -148,7 +135,7 @@ def render(variants, characters):
         gb, in_gb = encoded(c, "cp936")
         lines.append("    {0x%05X, %s, %s, %s, %s, %s, %s}," % (
             ord(c), "true" if in_big5 else "false", "true" if in_gb else "false",
-            c_bytes(c.encode("utf-16-le")), c_bytes(utf8), c_bytes(big5), c_bytes(gb)))
+            *(cxx_bytes(b, "std::string_view") for b in (c.encode("utf-16-le"), utf8, big5, gb))))
     lines += ["};", "", "struct UnitPair {", "    char16_t from;", "    char16_t to;", "};", ""]
     for name, family in (("kToSimplified", "S"), ("kToTraditional", "T")):
         pairs = sorted((ord(a), ord(b)) for a, b in variants[family].items() if a != b)

@@ -8,22 +8,9 @@
 #include <vector>
 
 #include "test_files.h"
-#include "walk.h"
+#include "walk_conversion.h"
 
 namespace {
-
-// "中文 abc" CR LF, from Python: '中文 abc\r\n'.encode('gb2312') and b'\xef\xbb\xbf' + ....encode('utf-8').
-const Bytes kGb2312 = "\xD6\xD0\xCE\xC4 abc\r\n";
-const Bytes kUtf8 = "\xEF\xBB\xBF\xE4\xB8\xAD\xE6\x96\x87 abc\r\n";
-
-void Convert(const std::wstring& text, bool folderMode, TextFormat from, TextFormat to) {
-    ConversionRequest request = {};
-    lstrcpynW(request.text, text.c_str(), MAX_PATH);
-    request.folderMode = folderMode;
-    request.from = from;
-    request.to = to;
-    ConvertPath(request);
-}
 
 TEST(WalkConversion, TreeConvertedOnceAndReadOnlyFileSkipped) {
     TempDir dir;

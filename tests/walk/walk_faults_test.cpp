@@ -10,22 +10,9 @@
 #include <vector>
 
 #include "test_files.h"
-#include "walk.h"
+#include "walk_conversion.h"
 
 namespace {
-
-// "中文 abc" CR LF, from Python: '中文 abc\r\n'.encode('gb2312') and b'\xef\xbb\xbf' + ....encode('utf-8').
-const Bytes kGb2312 = "\xD6\xD0\xCE\xC4 abc\r\n";
-const Bytes kUtf8 = "\xEF\xBB\xBF\xE4\xB8\xAD\xE6\x96\x87 abc\r\n";
-
-void ConvertTree(const std::wstring& folder) {
-    ConversionRequest request = {};
-    lstrcpynW(request.text, folder.c_str(), MAX_PATH);
-    request.folderMode = true;
-    request.from = SimplifiedGb2312;
-    request.to = SimplifiedUtf8;
-    ConvertPath(request);
-}
 
 // Every file below `folder`, by path relative to it, with its content.
 void ReadTree(const std::wstring& folder, const std::wstring& prefix, std::map<std::wstring, Bytes>* files) {
@@ -83,7 +70,7 @@ TEST(WalkFaults, FilesHeldOpenAreLeftAndTheWalkGoesOn) {
         handles.push_back(CreateFileW((dir / h.name).c_str(), h.access, h.share, nullptr, OPEN_EXISTING, 0, nullptr));
         ASSERT_NE(handles.back(), INVALID_HANDLE_VALUE);
     }
-    ConvertTree(dir.path());
+    Convert(dir.path(), true, SimplifiedGb2312, SimplifiedUtf8);
     for (HANDLE handle : handles)
         CloseHandle(handle);
 
@@ -131,7 +118,7 @@ TEST(WalkFaults, FilesDeletedAndCreatedDuringTheWalk) {
             }
         }
     });
-    ConvertTree(dir.path());
+    Convert(dir.path(), true, SimplifiedGb2312, SimplifiedUtf8);
     meddler.join();
 
     const std::map<std::wstring, Bytes> files = ReadTree(dir.path());
@@ -192,7 +179,7 @@ TEST(WalkFaults, ProtectedFilesDotNamesAndPathsAtTheLimitInOneTree) {
             ASSERT_TRUE(SetFileAttributesW((dir / e.path.substr(0, e.path.find(L'\\'))).c_str(), e.folderAttributes));
         }
     }
-    ConvertTree(dir.path());
+    Convert(dir.path(), true, SimplifiedGb2312, SimplifiedUtf8);
 
     const std::map<std::wstring, Bytes> files = ReadTree(dir.path());
     EXPECT_EQ(files.size(), std::size(entries)) << "a temporary file was left";
