@@ -14,6 +14,7 @@
 
 #include "dialog_driver.h"
 #include "dialog_test_files.h"
+#include "import_patch.h"
 #include "main_dialog.h"
 #include "path_box.h"
 #include "resource.h"
@@ -116,51 +117,19 @@ HRESULT WINAPI RecordAutoComplete(HWND window, DWORD flags) {
     return realAutoComplete(window, flags);
 }
 
-// Points this program's import of `function` from `dll` at `replacement`; returns what it pointed at.
-void* PatchImport(const char* dll, const char* function, void* replacement) {
-    auto* base = reinterpret_cast<BYTE*>(GetModuleHandleW(nullptr));
-    auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
-    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-    const auto& directory = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    for (auto* import = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + directory.VirtualAddress); import->Name;
-         ++import) {
-        if (lstrcmpiA(reinterpret_cast<char*>(base + import->Name), dll) != 0)
-            continue;
-        auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + import->OriginalFirstThunk);
-        auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + import->FirstThunk);
-        for (; names->u1.AddressOfData; ++names, ++slots) {
-            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal))
-                continue;
-            auto* byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
-            if (lstrcmpA(reinterpret_cast<char*>(byName->Name), function) != 0)
-                continue;
-            DWORD protection = 0;
-            VirtualProtect(&slots->u1.Function, sizeof(void*), PAGE_READWRITE, &protection);
-            void* previous = reinterpret_cast<void*>(slots->u1.Function);
-            slots->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
-            VirtualProtect(&slots->u1.Function, sizeof(void*), protection, &protection);
-            return previous;
-        }
-    }
-    return nullptr;
-}
-
 TEST(PathBoxAutoCompletion, IsInstalledOnThePathBoxWithFileSystemSuggestionsOnly) {
-    void* real = PatchImport("shlwapi.dll", "SHAutoComplete", reinterpret_cast<void*>(RecordAutoComplete));
-    ASSERT_NE(real, nullptr) << "the program does not import SHAutoComplete";
-    realAutoComplete = reinterpret_cast<decltype(&SHAutoComplete)>(real);
-    {
-        DialogDriver driver(GetModuleHandleW(nullptr), IDD_MAIN, MainDialogProc);
-        ASSERT_NE(driver.dialog(), nullptr);
-        EXPECT_EQ(recordedCall.count, 1);
-        EXPECT_EQ(recordedCall.window, driver.item(IDC_PATH));
-        EXPECT_EQ(recordedCall.flags, static_cast<DWORD>(SHACF_FILESYS_ONLY));
-        // Auto-completion sits on top of the drop handling, which must still get its messages.
-        HGLOBAL drop = MakeDrop({L"C:\\dropped.txt"});
-        SendMessageW(driver.item(IDC_PATH), WM_DROPFILES, reinterpret_cast<WPARAM>(drop), 0);
-        EXPECT_EQ(driver.Text(IDC_PATH), L"C:\\dropped.txt");
-    }
-    PatchImport("shlwapi.dll", "SHAutoComplete", real);
+    ImportPatch patch("shlwapi.dll", "SHAutoComplete", &RecordAutoComplete);
+    ASSERT_TRUE(patch.active()) << "the program does not import SHAutoComplete";
+    realAutoComplete = patch.real();
+    DialogDriver driver(GetModuleHandleW(nullptr), IDD_MAIN, MainDialogProc);
+    ASSERT_NE(driver.dialog(), nullptr);
+    EXPECT_EQ(recordedCall.count, 1);
+    EXPECT_EQ(recordedCall.window, driver.item(IDC_PATH));
+    EXPECT_EQ(recordedCall.flags, static_cast<DWORD>(SHACF_FILESYS_ONLY));
+    // Auto-completion sits on top of the drop handling, which must still get its messages.
+    HGLOBAL drop = MakeDrop({L"C:\\dropped.txt"});
+    SendMessageW(driver.item(IDC_PATH), WM_DROPFILES, reinterpret_cast<WPARAM>(drop), 0);
+    EXPECT_EQ(driver.Text(IDC_PATH), L"C:\\dropped.txt");
 }
 
 enum class Act { Cancel, Accept, ChooseOther };
