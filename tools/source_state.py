@@ -46,7 +46,8 @@ def commit_description(source):
     sha = git(source, "rev-parse", "HEAD")
     if not sha:
         return "unknown (not built from a git checkout)"
-    status = git(source, "status", "--porcelain")
+    # Changes to tracked files only: build folders and other untracked files do not go into the program.
+    status = git(source, "status", "--porcelain", "--untracked-files=no")
     if status is None:
         return f"{sha} (unknown whether modified)"
     return f"{sha} (modified)" if status else sha
