@@ -215,9 +215,11 @@ BOOL WINAPI FlushFailing(HANDLE) {
 std::wstring movedAside;
 
 // What Windows reports when the original went to the backup name and the new file could not take its place.
+// Like the platform's replace, it overwrites a file already at the backup name.
 BOOL WINAPI ReplaceMovingTheOriginalAside(LPCWSTR replaced, LPCWSTR, LPCWSTR backup, DWORD, LPVOID, LPVOID) {
     movedAside = backup;
-    MoveFileW(replaced, backup);  // not MoveFileExW, which a row redirects
+    // The platform's own, not the import, which a row redirects.
+    Platform(&MoveFileExW, "MoveFileExW")(replaced, backup, MOVEFILE_REPLACE_EXISTING);
     SetLastError(ERROR_UNABLE_TO_MOVE_REPLACEMENT_2);
     return FALSE;
 }
@@ -279,31 +281,23 @@ INSTANTIATE_TEST_SUITE_P(FileConversion, Faults, testing::ValuesIn(kFaults), [](
     return std::string(info.param.name);
 });
 
-// What the platform's replace may drop is given back: Wine's drops the creation time, and flags it does
-// not even store (not content indexed) are kept on Windows. The stand-ins show the original with that flag
-// and the replaced file with another creation time, and record what the engine sets.
-DWORD attributesSet = 0;
-FILETIME creationTimeSet = {};
+// What the platform's replace may drop is given to the new file before it takes the original's place: Wine's
+// drops the creation time, and flags it does not even store (not content indexed) are kept on Windows. The
+// stand-ins show the original with that flag and record what the engine gives the new file.
+FILE_BASIC_INFO basicSet = {};
 
-BOOL WINAPI InformationNotContentIndexed(HANDLE file, LPBY_HANDLE_FILE_INFORMATION information) {
-    const BOOL got = Platform(&GetFileInformationByHandle, "GetFileInformationByHandle")(file, information);
-    information->dwFileAttributes |= FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+BOOL WINAPI InformationNotContentIndexed(HANDLE file, FILE_INFO_BY_HANDLE_CLASS type, LPVOID information, DWORD size) {
+    const BOOL got =
+        Platform(&GetFileInformationByHandleEx, "GetFileInformationByHandleEx")(file, type, information, size);
+    if (type == FileBasicInfo)
+        static_cast<FILE_BASIC_INFO*>(information)->FileAttributes |= FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
     return got;
 }
 
-BOOL WINAPI CreationTimeChanged(HANDLE, LPFILETIME created, LPFILETIME, LPFILETIME) {
-    *created = {1, 1};
-    return TRUE;
-}
-
-BOOL WINAPI RecordAttributes(LPCWSTR, DWORD attributes) {
-    attributesSet = attributes;
-    return TRUE;
-}
-
-BOOL WINAPI RecordCreationTime(HANDLE, const FILETIME* created, const FILETIME*, const FILETIME*) {
-    creationTimeSet = *created;
-    return TRUE;
+BOOL WINAPI RecordBasicInformation(HANDLE file, FILE_INFO_BY_HANDLE_CLASS type, LPVOID information, DWORD size) {
+    if (type == FileBasicInfo)
+        basicSet = *static_cast<FILE_BASIC_INFO*>(information);
+    return Platform(&SetFileInformationByHandle, "SetFileInformationByHandle")(file, type, information, size);
 }
 
 TEST(FileConversion, TheReplacedFileGetsBackTheOriginalsFlagsAndCreationTime) {
@@ -312,22 +306,20 @@ TEST(FileConversion, TheReplacedFileGetsBackTheOriginalsFlagsAndCreationTime) {
     WriteFileBytes(path, fixtures::kSample[TraditionalBig5]);
     WIN32_FILE_ATTRIBUTE_DATA original{};
     ASSERT_TRUE(GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &original));
-    attributesSet = 0;
-    creationTimeSet = {};
+    basicSet = {};
     {
-        ImportPatch<decltype(&GetFileInformationByHandle)> information("kernel32.dll", "GetFileInformationByHandle",
-                                                                       &InformationNotContentIndexed);
-        ImportPatch<decltype(&GetFileTime)> getTime("kernel32.dll", "GetFileTime", &CreationTimeChanged);
-        ImportPatch<decltype(&SetFileAttributesW)> setAttributes("kernel32.dll", "SetFileAttributesW",
-                                                                 &RecordAttributes);
-        ImportPatch<decltype(&SetFileTime)> setTime("kernel32.dll", "SetFileTime", &RecordCreationTime);
-        ASSERT_TRUE(information.active() && getTime.active() && setAttributes.active() && setTime.active());
+        ImportPatch<decltype(&GetFileInformationByHandleEx)> information(
+            "kernel32.dll", "GetFileInformationByHandleEx", &InformationNotContentIndexed);
+        ImportPatch<decltype(&SetFileInformationByHandle)> set("kernel32.dll", "SetFileInformationByHandle",
+                                                               &RecordBasicInformation);
+        ASSERT_TRUE(information.active() && set.active());
         Convert(path, TraditionalBig5, SimplifiedUtf8);
     }
     EXPECT_EQ(Hex(ReadFileBytes(path)), Hex(fixtures::kConverted[TraditionalBig5][SimplifiedUtf8]));
     const DWORD replaced = GetFileAttributesW(path.c_str()) & ~static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL);
-    EXPECT_EQ(attributesSet, replaced | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
-    EXPECT_TRUE(SameTime(creationTimeSet, original.ftCreationTime)) << "the creation time is not given back";
+    EXPECT_EQ(basicSet.FileAttributes, replaced | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+    const FILETIME created = {basicSet.CreationTime.LowPart, static_cast<DWORD>(basicSet.CreationTime.HighPart)};
+    EXPECT_TRUE(SameTime(created, original.ftCreationTime)) << "the creation time is not given back";
 }
 
 TEST(FileConversion, FileWithSeveralHardLinksIsUntouched) {
