@@ -13,6 +13,10 @@ struct WideText {
 
 constexpr UINT64 kMaxIntCount = 0x7FFFFFFF;
 
+constexpr unsigned char kUtf8Mark[] = {0xEF, 0xBB, 0xBF};
+constexpr unsigned char kLittleEndianMark[] = {0xFF, 0xFE};
+constexpr unsigned char kBigEndianMark[] = {0xFE, 0xFF};
+
 bool AllocateWideText(UINT64 length, WideText* text) {
     *text = {};
     if (length >= kMaxIntCount)
@@ -51,8 +55,6 @@ bool HoldsZeroByte(const unsigned char* bytes, UINT64 size) {
 // UTF-16 as it lies in the file: FF FE marks little-endian, FE FF big-endian, and a file without either is
 // taken as little-endian, the form Windows writes.
 bool DecodeUtf16(const unsigned char* bytes, UINT64 size, WideText* text) {
-    static constexpr unsigned char kLittleEndianMark[] = {0xFF, 0xFE};
-    static constexpr unsigned char kBigEndianMark[] = {0xFE, 0xFF};
     if (size % 2 != 0)
         return false;
     const bool bigEndian = StartsWith(bytes, size, kBigEndianMark, 2);
@@ -74,9 +76,11 @@ bool DecodeUtf16(const unsigned char* bytes, UINT64 size, WideText* text) {
     return true;
 }
 
+// UTF-8 is decoded strictly: a file that is not valid UTF-8 is certainly in some other encoding, and
+// replacing what does not decode would destroy it. A code page has no such test (Big5 files with
+// user-defined characters must convert), so there the platform's replacement stands.
 bool DecodeMultiByte(UINT codePage, const unsigned char* bytes, UINT64 size, WideText* text) {
-    static constexpr unsigned char kUtf8Signature[] = {0xEF, 0xBB, 0xBF};
-    if (codePage == CP_UTF8 && StartsWith(bytes, size, kUtf8Signature, 3)) {
+    if (codePage == CP_UTF8 && StartsWith(bytes, size, kUtf8Mark, 3)) {
         bytes += 3;
         size -= 3;
     }
@@ -86,17 +90,36 @@ bool DecodeMultiByte(UINT codePage, const unsigned char* bytes, UINT64 size, Wid
         return AllocateWideText(0, text);
     const char* input = reinterpret_cast<const char*>(bytes);
     const int inputCount = static_cast<int>(size);
-    const int length = MultiByteToWideChar(codePage, 0, input, inputCount, nullptr, 0);
+    const DWORD flags = codePage == CP_UTF8 ? MB_ERR_INVALID_CHARS : 0;
+    const int length = MultiByteToWideChar(codePage, flags, input, inputCount, nullptr, 0);
     if (length <= 0 || !AllocateWideText(static_cast<UINT64>(length), text))
         return false;
-    if (MultiByteToWideChar(codePage, 0, input, inputCount, text->units, length) != length) {
+    if (MultiByteToWideChar(codePage, flags, input, inputCount, text->units, length) != length) {
         FreeWideText(text);
         return false;
     }
     return true;
 }
 
+// Whether the bytes begin with the signature of an encoding other than `encoding`'s own. No Big5 or GB2312
+// text starts so (0xFF is neither a lead nor a trail byte in either), nor any UTF-8 text; a UTF-16 text
+// starting with U+BBEF U+xxBF is not met in practice. Such a file is left alone rather than destroyed.
+bool StartsWithForeignSignature(const unsigned char* bytes, UINT64 size, TextEncoding encoding) {
+    const bool utf8 = StartsWith(bytes, size, kUtf8Mark, 3);
+    const bool utf16 = StartsWith(bytes, size, kLittleEndianMark, 2) || StartsWith(bytes, size, kBigEndianMark, 2);
+    switch (encoding) {
+        case TextEncoding::Utf16:
+            return utf8;
+        case TextEncoding::Utf8:
+            return utf16;
+        default:
+            return utf8 || utf16;
+    }
+}
+
 bool DecodeText(const unsigned char* bytes, UINT64 size, TextFormat from, WideText* text) {
+    if (StartsWithForeignSignature(bytes, size, EncodingOf(from)))
+        return false;
     if (EncodingOf(from) == TextEncoding::Utf16)
         return DecodeUtf16(bytes, size, text);
     return DecodeMultiByte(CodePageOf(from), bytes, size, text);

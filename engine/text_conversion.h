@@ -15,8 +15,9 @@ struct ByteBuffer {
 
 // Converts the `size` bytes at `source` (a whole file in format `from`) into the whole content of a file
 // in format `to`: its signature followed by the encoded text. Returns false, with `result` empty, when
-// the source isn't convertible text (a zero byte or zero unit in it, an odd-length UTF-16 source, more
-// than kMaxSourceBytes) or when a platform call or an allocation fails.
+// the source isn't convertible text in `from` (a zero byte or zero unit in it, an odd-length UTF-16 source,
+// another encoding's signature at its head, a UTF-8 source that is not valid UTF-8, more than
+// kMaxSourceBytes) or when a platform call or an allocation fails.
 // A source signature is skipped only when present; a UTF-16 source starting with FE FF is big-endian.
 bool ConvertText(const unsigned char* source, UINT64 size, TextFormat from, TextFormat to, ByteBuffer* result);
 

@@ -53,11 +53,10 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
 }
 
 void RunConversion(HWND dialog) {
-    // The request holds at most 259 characters; a longer path cut to fit could name another real file.
-    if (SendDlgItemMessageW(dialog, IDC_PATH, WM_GETTEXTLENGTH, 0, 0) >= MAX_PATH)
-        return;
-
     ConversionRequest request;
+    // The request holds at most 259 characters: a longer path is not converted at all.
+    if (!ReadPathBox(dialog, request.text))
+        return;
     request.folderMode = IsChecked(dialog, IDC_MODE_FOLDER);
     request.from = TraditionalUnicode;
     request.to = TraditionalUnicode;
@@ -67,7 +66,5 @@ void RunConversion(HWND dialog) {
         if (IsChecked(dialog, IDC_TO_FIRST + static_cast<int>(i)))
             request.to = static_cast<TextFormat>(i);
     }
-    request.text[0] = L'\0';
-    SendDlgItemMessageW(dialog, IDC_PATH, WM_GETTEXT, MAX_PATH, reinterpret_cast<LPARAM>(request.text));
     ConvertPath(request);
 }

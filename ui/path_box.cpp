@@ -52,7 +52,44 @@ bool PickFolder(HWND dialog, const wchar_t* start, wchar_t* result) {
     return hasPath;
 }
 
+bool IsBlank(wchar_t c) {
+    return c == L' ' || c == L'\t';
+}
+
 }  // namespace
+
+bool ReadPathBox(HWND dialog, wchar_t* path) {
+    path[0] = L'\0';
+    const LRESULT length = SendDlgItemMessageW(dialog, IDC_PATH, WM_GETTEXTLENGTH, 0, 0);
+    auto* text =
+        static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), 0, (static_cast<SIZE_T>(length) + 1) * sizeof(wchar_t)));
+    if (!text)
+        return false;
+    const LRESULT read = SendDlgItemMessageW(dialog, IDC_PATH, WM_GETTEXT, length + 1, reinterpret_cast<LPARAM>(text));
+    LRESULT first = 0;
+    LRESULT end = read;
+    while (first < end && IsBlank(text[first]))
+        ++first;
+    while (end > first && IsBlank(text[end - 1]))
+        --end;
+    // No file or folder name can hold a double quote, so taking them off changes the meaning of no valid path.
+    if (end - first >= 2 && text[first] == L'"' && text[end - 1] == L'"') {
+        ++first;
+        --end;
+    } else {
+        first = 0;
+        end = read;
+    }
+    // Cut to fit, a longer path could name another real file.
+    const bool fits = end - first < MAX_PATH;
+    if (fits) {
+        for (LRESULT i = first; i < end; ++i)
+            path[i - first] = text[i];
+        path[end - first] = L'\0';
+    }
+    HeapFree(GetProcessHeap(), 0, text);
+    return fits;
+}
 
 void InstallPathBox(HWND dialog) {
     HWND box = GetDlgItem(dialog, IDC_PATH);
@@ -71,9 +108,9 @@ LRESULT CALLBACK PathBoxProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
 }
 
 void BrowseForPath(HWND dialog) {
+    // A path too long to hold leaves the start empty: the pickers then open where the platform puts them.
     wchar_t start[MAX_PATH];
-    start[0] = L'\0';
-    SendDlgItemMessageW(dialog, IDC_PATH, WM_GETTEXT, MAX_PATH, reinterpret_cast<LPARAM>(start));
+    ReadPathBox(dialog, start);
     bool fileMode = SendDlgItemMessageW(dialog, IDC_MODE_FILE, BM_GETCHECK, 0, 0) != 0;
     // A file path starts the picker in the file's folder; a folder path starts it in that folder.
     if (!PathIsDirectoryW(start))

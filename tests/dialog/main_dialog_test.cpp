@@ -111,19 +111,64 @@ TEST_F(MainDialogTest, ConvertTouchesNothingWithoutSomethingToDo) {
 }
 
 // The box holds more than a path's 259 characters; cut to fit, a longer text could name another real file.
+// Quotes around a path are not counted.
 TEST_F(MainDialogTest, ConvertIgnoresPathsLongerThan259Characters) {
-    std::wstring file = MakeGb2312File(PathOfLength(temp_.path(), 259));
+    const std::wstring file = PathOfLength(temp_.path(), 259);
     ASSERT_EQ(file.size(), 259u);
-    FILETIME before = LastWriteTime(file);
+    const struct {
+        const char* name;
+        std::wstring box;
+        bool converts;
+    } cases[] = {
+        {"260 characters", file + L"x", false},
+        {"260 characters between quotes", L"\"" + file + L"x\"", false},
+        {"259 characters", file, true},
+        {"259 characters between quotes", L"\"" + file + L"\"", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        MakeGb2312File(file);
+        const FILETIME before = LastWriteTime(file);
+        driver_.SetText(IDC_PATH, c.box);
+        driver_.Click(IDC_CONVERT);
+        if (c.converts)
+            EXPECT_EQ(Hex(ReadFileBytes(file)), Hex(kBig5Text));
+        else
+            ExpectUntouched(file, before);
+    }
+}
 
-    driver_.SetText(IDC_PATH, file + L"x");
-    ASSERT_EQ(driver_.Text(IDC_PATH).size(), 260u);
-    driver_.Click(IDC_CONVERT);
-    ExpectUntouched(file, before);
-
-    driver_.SetText(IDC_PATH, file);
-    driver_.Click(IDC_CONVERT);
-    EXPECT_EQ(Hex(ReadFileBytes(file)), Hex(kBig5Text)) << "a path of exactly 259 characters converts";
+// Explorer's "Copy as path" puts the path between double quotes: the path inside is what converts, and the
+// box keeps what was typed.
+TEST_F(MainDialogTest, ConvertTakesThePathBetweenQuotes) {
+    const std::wstring folder = temp_ / L"copied path";
+    const std::wstring file = folder + L"\\簡 體.txt";
+    const struct {
+        const char* name;
+        bool folderMode;
+        std::wstring box;
+        bool converts;
+    } cases[] = {
+        {"a quoted file", false, L"\"" + file + L"\"", true},
+        {"a quoted folder in Folder mode", true, L"\"" + folder + L"\"", true},
+        {"a quoted pattern", false, L"\"" + folder + L"\\*.txt\"", true},
+        {"spaces and tabs around the quotes", false, L" \t\"" + file + L"\"\t ", true},
+        {"a lone quote", false, L"\"" + file, false},
+        {"quotes inside the text", false, folder + L"\\\"簡 體.txt\"", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        MakeGb2312File(file);
+        const FILETIME before = LastWriteTime(file);
+        driver_.Click(c.folderMode ? IDC_MODE_FOLDER : IDC_MODE_FILE);
+        driver_.SetText(IDC_PATH, c.box);
+        driver_.Click(IDC_CONVERT);
+        if (c.converts)
+            EXPECT_EQ(Hex(ReadFileBytes(file)), Hex(kBig5Text));
+        else
+            ExpectUntouched(file, before);
+        EXPECT_EQ(driver_.Text(IDC_PATH), c.box);
+    }
 }
 
 // Only clicks count: the same identifier with another notification code does nothing.

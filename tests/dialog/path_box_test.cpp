@@ -138,20 +138,23 @@ struct BrowseCase {
     const char* name;
     bool folderMode;
     bool fileInBox;  // the box holds texts\a.txt, else the folder texts
+    bool quoted;     // between double quotes, with blanks around them, as pasted from Explorer
     Act act;
     const wchar_t* expectedBox;  // relative to the temporary folder; null: unchanged
 };
 
 TEST_F(PathBoxTest, BrowseStartsFromTheBoxAndPutsTheChoiceIn) {
     const BrowseCase cases[] = {
-        {"file picker, file in the box, cancelled", false, true, Act::Cancel, nullptr},
-        {"file picker, folder in the box, cancelled", false, false, Act::Cancel, nullptr},
-        {"file picker, a file chosen", false, true, Act::ChooseOther, L"other\\c.txt"},
-        {"file picker, folder in the box, a file chosen", false, false, Act::ChooseOther, L"other\\c.txt"},
-        {"folder picker, file in the box, cancelled", true, true, Act::Cancel, nullptr},
-        {"folder picker, file in the box, accepted", true, true, Act::Accept, L"texts"},
-        {"folder picker, folder in the box, accepted", true, false, Act::Accept, L"texts"},
-        {"folder picker, another folder chosen", true, false, Act::ChooseOther, L"other"},
+        {"file picker, file in the box, cancelled", false, true, false, Act::Cancel, nullptr},
+        {"file picker, folder in the box, cancelled", false, false, false, Act::Cancel, nullptr},
+        {"file picker, a file chosen", false, true, false, Act::ChooseOther, L"other\\c.txt"},
+        {"file picker, folder in the box, a file chosen", false, false, false, Act::ChooseOther, L"other\\c.txt"},
+        {"folder picker, file in the box, cancelled", true, true, false, Act::Cancel, nullptr},
+        {"folder picker, file in the box, accepted", true, true, false, Act::Accept, L"texts"},
+        {"folder picker, folder in the box, accepted", true, false, false, Act::Accept, L"texts"},
+        {"folder picker, another folder chosen", true, false, false, Act::ChooseOther, L"other"},
+        {"file picker, quoted file in the box, cancelled", false, true, true, Act::Cancel, nullptr},
+        {"folder picker, quoted folder in the box, accepted", true, false, true, Act::Accept, L"texts"},
     };
     // The file picker makes the folder it ends in the current one; give the temporary folder back.
     wchar_t current[MAX_PATH];
@@ -159,7 +162,8 @@ TEST_F(PathBoxTest, BrowseStartsFromTheBoxAndPutsTheChoiceIn) {
     for (const BrowseCase& c : cases) {
         SCOPED_TRACE(c.name);
         driver_.Click(c.folderMode ? IDC_MODE_FOLDER : IDC_MODE_FILE);
-        const std::wstring before = c.fileInBox ? texts_ + L"\\a.txt" : texts_;
+        const std::wstring path = c.fileInBox ? texts_ + L"\\a.txt" : texts_;
+        const std::wstring before = c.quoted ? L" \"" + path + L"\"\t" : path;
         driver_.SetText(IDC_PATH, before);
 
         AsyncSend click(driver_.item(IDC_BROWSE), BM_CLICK, 0, 0);

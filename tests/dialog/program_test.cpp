@@ -54,13 +54,16 @@ class Program {
     bool started_ = false;
 };
 
-// Wine 8 does not carry WM_GETICON to a window of another process (the send fails at once), so there the
-// icon is checked only by the dialog tests, inside one process; where the message arrives, it is checked
-// here too.
+// Wine 8 answers 0 to WM_GETICON (and WM_SETICON) sent to another process's window, although other
+// messages arrive: there the window's icon is proved inside one process by main_dialog_tests (the same
+// dialog code, the icon taken from the program's module with and without a satellite), and that QTX.exe
+// holds the icon by package_tests. Elsewhere it is asked for here, and must come.
 void ExpectBigIcon(HWND dialog) {
+    if (GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr)
+        return;
     DWORD_PTR icon = 0;
-    if (SendMessageTimeoutW(dialog, WM_GETICON, ICON_BIG, 0, SMTO_NORMAL, kDialogTimeoutMs, &icon))
-        EXPECT_NE(icon, 0u) << "the window has no icon";
+    ASSERT_TRUE(SendMessageTimeoutW(dialog, WM_GETICON, ICON_BIG, 0, SMTO_NORMAL, kDialogTimeoutMs, &icon));
+    EXPECT_NE(icon, 0u) << "the window has no icon";
 }
 
 void PressEscape(HWND window) {

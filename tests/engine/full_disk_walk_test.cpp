@@ -24,8 +24,9 @@ ULONGLONG FreeBytes(const std::wstring& folder) {
 TEST(FullDiskWalk, EveryFileHoldsItsWholeOldOrWholeNewContent) {
     const char* tiny = std::getenv("QTX_TINY_DISK");
     const std::wstring disk = tiny != nullptr && *tiny != 0 ? FromUnixPath(tiny) : L"";
-    if (disk.empty() || !FileExists(disk + L"\\mounted"))
+    if (disk.empty() || FileExists(disk + L"\\not-permitted"))
         GTEST_SKIP() << "no tiny tmpfs: mounting one needs root (see the engine_tiny_disk_setup output)";
+    ASSERT_TRUE(FileExists(disk + L"\\mounted")) << "no tiny tmpfs (see the engine_tiny_disk_setup output)";
     TempDir dir(disk);
 
     // The sample repeated: its Big5 (about 3.8 KB, one page) becomes UTF-8 of about 5.2 KB (two pages), so

@@ -27,11 +27,20 @@ TEST(TextFormat, MappingDependsOnTheFamiliesAlone) {
 }
 
 TEST(ConvertText, RefusesWhatThePlatformCallsCantTakeWithoutReadingIt) {
-    const unsigned char text[] = "abc";
+    // Sources past the limit lie in address space that is reserved but not committed: reading any byte of
+    // it faults and ends this program, so the size must be refused before a byte is looked at.
+    const UINT64 reserved = 0x100000004;
+    auto* unreadable = static_cast<const unsigned char*>(VirtualAlloc(nullptr, reserved, MEM_RESERVE, PAGE_NOACCESS));
+    ASSERT_NE(unreadable, nullptr);
     ByteBuffer result{};
-    // The size is checked before a byte is read: a missing check would read far past these four bytes.
-    EXPECT_FALSE(ConvertText(text, kMaxSourceBytes + 1, TraditionalBig5, TraditionalUtf8, &result));
-    EXPECT_EQ(result.bytes, nullptr);
+    for (const UINT64 size : {kMaxSourceBytes + 1, reserved}) {
+        for (const TextFormat from : {TraditionalUnicode, SimplifiedUtf8, TraditionalBig5}) {
+            EXPECT_FALSE(ConvertText(unreadable, size, from, SimplifiedGb2312, &result)) << size << " bytes";
+            EXPECT_EQ(result.bytes, nullptr);
+        }
+    }
+    VirtualFree(const_cast<unsigned char*>(unreadable), 0, MEM_RELEASE);
+    const unsigned char text[] = {'a', 'b', 'c'};
     EXPECT_FALSE(ConvertText(text, 3, static_cast<TextFormat>(kTextFormatCount), TraditionalUtf8, &result));
     EXPECT_FALSE(ConvertText(nullptr, 3, TraditionalBig5, TraditionalUtf8, &result));
 }

@@ -2,8 +2,9 @@
 // through all 30 conversions. Most cases run in memory (ConvertText); every 100th also goes through
 // ConvertFile on a real file.
 //
-// What must hold, for any input: the input is refused exactly when it isn't text (a zero byte or unit, an
-// odd-length UTF-16 file), and a file refused keeps its bytes; otherwise the result is a complete file of
+// What must hold, for any input: the input is refused exactly when it isn't text in the source format (a
+// zero byte or unit, an odd-length UTF-16 file, another encoding's signature at the head, UTF-8 that is
+// not valid), and a file refused keeps its bytes; otherwise the result is a complete file of
 // the target: its signature, no zero byte or unit, a body that decodes cleanly (UTF-8 with
 // MB_ERR_INVALID_CHARS, a code page by round trip), holding exactly the input's text, mapped to the
 // target's script by Unihan's pairs, each character the target can't hold replaced as the platform
@@ -282,10 +283,47 @@ Case MakeCase(uint64_t seed, unsigned index) {
 
 // --- Oracle -------------------------------------------------------------------------------------------------
 
-// The input's text as the platform decodes it; false when the input isn't text at all.
+// Whether `bytes` is UTF-8 as RFC 3629 has it: no stray continuation byte, no cut sequence, no overlong
+// form, no surrogate, nothing past U+10FFFF. Written out here rather than asked of the platform, which is
+// what the program itself asks.
+bool IsStrictUtf8(const Bytes& bytes) {
+    for (size_t i = 0; i < bytes.size();) {
+        const unsigned lead = static_cast<unsigned char>(bytes[i]);
+        size_t length = 1;
+        unsigned low = 0x80, high = 0xBF;  // the second byte's range
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            length = 2;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            length = 3;
+            low = lead == 0xE0 ? 0xA0 : 0x80;
+            high = lead == 0xED ? 0x9F : 0xBF;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            length = 4;
+            low = lead == 0xF0 ? 0x90 : 0x80;
+            high = lead == 0xF4 ? 0x8F : 0xBF;
+        } else if (lead >= 0x80) {
+            return false;
+        }
+        if (i + length > bytes.size())
+            return false;
+        for (size_t k = 1; k < length; ++k) {
+            const unsigned b = static_cast<unsigned char>(bytes[i + k]);
+            if (b < (k == 1 ? low : 0x80) || b > (k == 1 ? high : 0xBF))
+                return false;
+        }
+        i += length;
+    }
+    return true;
+}
+
+// The input's text as the platform decodes it; false when the input isn't text in the source format.
 bool DecodeSource(const Bytes& input, unsigned from, Units* text) {
     Bytes body = input;
     const UINT codePage = kFormats[from].codePage;
+    const bool utf8Signed = body.compare(0, 3, "\xEF\xBB\xBF") == 0;
+    const bool utf16Signed = body.compare(0, 2, "\xFF\xFE") == 0 || body.compare(0, 2, "\xFE\xFF") == 0;
+    if (codePage == 0 ? utf8Signed : codePage == CP_UTF8 ? utf16Signed : utf8Signed || utf16Signed)
+        return false;
     if (codePage == 0) {
         if (body.size() % 2 != 0)
             return false;
@@ -301,7 +339,7 @@ bool DecodeSource(const Bytes& input, unsigned from, Units* text) {
     }
     if (codePage == CP_UTF8 && body.compare(0, 3, "\xEF\xBB\xBF") == 0)
         body.erase(0, 3);
-    if (body.find('\0') != Bytes::npos)
+    if (body.find('\0') != Bytes::npos || (codePage == CP_UTF8 && !IsStrictUtf8(body)))
         return false;
     text->assign(body.size(), u'\0');
     const int n = body.empty()

@@ -1,6 +1,7 @@
 // Reads the built QTX.exe and its satellites as files: the PE header, the resource tree, the dialog
 // template control by control, the icons, the version block and the manifest. The expected values are
-// written here from the program's documented packaging, not taken from the resource script.
+// written here from the program's documented packaging, not taken from the resource script; the version is the
+// project's (QTX_VERSION and its four parts, defined by the build).
 
 #include <windows.h>
 
@@ -445,10 +446,10 @@ TEST(PackageTest, VersionBlockHasTheProgramsNumbersAndStrings) {
     ASSERT_GE(length, sizeof(VS_FIXEDFILEINFO));
     const std::pair<const char*, std::pair<DWORD, DWORD>> fields[] = {
         {"signature", {fixed->dwSignature, 0xFEEF04BD}},
-        {"file version, high", {fixed->dwFileVersionMS, 0x00010000}},
-        {"file version, low", {fixed->dwFileVersionLS, 0}},
-        {"product version, high", {fixed->dwProductVersionMS, 0x00010000}},
-        {"product version, low", {fixed->dwProductVersionLS, 0}},
+        {"file version, high", {fixed->dwFileVersionMS, QTX_VERSION_MAJOR << 16 | QTX_VERSION_MINOR}},
+        {"file version, low", {fixed->dwFileVersionLS, QTX_VERSION_PATCH << 16 | QTX_VERSION_TWEAK}},
+        {"product version, high", {fixed->dwProductVersionMS, QTX_VERSION_MAJOR << 16 | QTX_VERSION_MINOR}},
+        {"product version, low", {fixed->dwProductVersionLS, QTX_VERSION_PATCH << 16 | QTX_VERSION_TWEAK}},
         {"flags mask", {fixed->dwFileFlagsMask, 0x3F}},
         {"flags", {fixed->dwFileFlags, 0}},
         {"operating system", {fixed->dwFileOS, 0x40004}},
@@ -466,8 +467,8 @@ TEST(PackageTest, VersionBlockHasTheProgramsNumbersAndStrings) {
 
     const std::pair<const wchar_t*, const wchar_t*> strings[] = {
         {L"FileDescription", L"變更中文檔案內所使用的內碼"},
-        {L"FileVersion", L"1.0.0.0"},
-        {L"ProductVersion", L"1.0.0.0"},
+        {L"FileVersion", L"" QTX_VERSION},
+        {L"ProductVersion", L"" QTX_VERSION},
         {L"ProductName", L"QTX"},
         {L"CompanyName", L"QTX contributors"},
         {L"LegalCopyright", L"Copyright © 2026 QTX contributors"},
@@ -515,7 +516,7 @@ TEST(PackageTest, ManifestDeclaresIdentityControlsDpiLevelAndSupportedSystems) {
     const Attribute attributes[] = {
         {{"assembly", "assemblyIdentity"}, "name", "QTX"},
         {{"assembly", "assemblyIdentity"}, "type", "win32"},
-        {{"assembly", "assemblyIdentity"}, "version", "1.0.0.0"},
+        {{"assembly", "assemblyIdentity"}, "version", QTX_VERSION},
         {{"assembly", "assemblyIdentity"}, "processorArchitecture", "*"},
         {{"dependency", "dependentAssembly", "assemblyIdentity"}, "name", "Microsoft.Windows.Common-Controls"},
         {{"dependency", "dependentAssembly", "assemblyIdentity"}, "version", "6.0.0.0"},

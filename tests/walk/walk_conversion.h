@@ -8,9 +8,9 @@
 #include "test_files.h"
 #include "walk.h"
 
-// "中文 abc" CR LF, from Python: '中文 abc\r\n'.encode('gb2312') and b'\xef\xbb\xbf' + ....encode('utf-8').
+// "中文 abc" CR LF, from Python: '中文 abc\r\n'.encode('gb2312') and ....encode('big5').
 inline const Bytes kGb2312 = "\xD6\xD0\xCE\xC4 abc\r\n";
-inline const Bytes kUtf8 = "\xEF\xBB\xBF\xE4\xB8\xAD\xE6\x96\x87 abc\r\n";
+inline const Bytes kBig5 = "\xA4\xA4\xA4\xE5 abc\r\n";
 
 inline void Convert(const std::wstring& text, bool folderMode, TextFormat from, TextFormat to) {
     ConversionRequest request = {};

@@ -70,14 +70,14 @@ TEST(WalkFaults, FilesHeldOpenAreLeftAndTheWalkGoesOn) {
         handles.push_back(CreateFileW((dir / h.name).c_str(), h.access, h.share, nullptr, OPEN_EXISTING, 0, nullptr));
         ASSERT_NE(handles.back(), INVALID_HANDLE_VALUE);
     }
-    Convert(dir.path(), true, SimplifiedGb2312, SimplifiedUtf8);
+    Convert(dir.path(), true, SimplifiedGb2312, TraditionalBig5);
     for (HANDLE handle : handles)
         CloseHandle(handle);
 
     for (const Held& h : held)
-        EXPECT_EQ(Hex(ReadFileBytes(dir / h.name)), Hex(h.converted ? kUtf8 : kGb2312)) << Narrow(h.name);
+        EXPECT_EQ(Hex(ReadFileBytes(dir / h.name)), Hex(h.converted ? kBig5 : kGb2312)) << Narrow(h.name);
     for (const std::wstring& name : free)
-        EXPECT_EQ(Hex(ReadFileBytes(dir / name)), Hex(kUtf8)) << Narrow(name);
+        EXPECT_EQ(Hex(ReadFileBytes(dir / name)), Hex(kBig5)) << Narrow(name);
     EXPECT_EQ(ReadTree(dir.path()).size(), free.size() + std::size(held)) << "a temporary file was left";
 }
 
@@ -118,7 +118,7 @@ TEST(WalkFaults, FilesDeletedAndCreatedDuringTheWalk) {
             }
         }
     });
-    Convert(dir.path(), true, SimplifiedGb2312, SimplifiedUtf8);
+    Convert(dir.path(), true, SimplifiedGb2312, TraditionalBig5);
     meddler.join();
 
     const std::map<std::wstring, Bytes> files = ReadTree(dir.path());
@@ -131,12 +131,12 @@ TEST(WalkFaults, FilesDeletedAndCreatedDuringTheWalk) {
         if (files.count(gone) == 0)
             continue;
         ++back;
-        EXPECT_TRUE(wine && files.at(gone) == kUtf8) << Narrow(gone) << " came back holding " << Hex(files.at(gone));
+        EXPECT_TRUE(wine && files.at(gone) == kBig5) << Narrow(gone) << " came back holding " << Hex(files.at(gone));
     }
     size_t converted = 0;
     for (const auto& [path, content] : files) {
-        EXPECT_TRUE(content == kGb2312 || content == kUtf8) << Narrow(path) << " holds " << Hex(content);
-        converted += content == kUtf8;
+        EXPECT_TRUE(content == kGb2312 || content == kBig5) << Narrow(path) << " holds " << Hex(content);
+        converted += content == kBig5;
     }
     EXPECT_EQ(files.size(), kFiles + 20 + created.size() - deleted.size() + back) << "a file was left or lost";
     EXPECT_GT(converted, 0u);
@@ -179,13 +179,13 @@ TEST(WalkFaults, ProtectedFilesDotNamesAndPathsAtTheLimitInOneTree) {
             ASSERT_TRUE(SetFileAttributesW((dir / e.path.substr(0, e.path.find(L'\\'))).c_str(), e.folderAttributes));
         }
     }
-    Convert(dir.path(), true, SimplifiedGb2312, SimplifiedUtf8);
+    Convert(dir.path(), true, SimplifiedGb2312, TraditionalBig5);
 
     const std::map<std::wstring, Bytes> files = ReadTree(dir.path());
     EXPECT_EQ(files.size(), std::size(entries)) << "a temporary file was left";
     for (const Entry& e : entries) {
         SCOPED_TRACE(Narrow(e.path));
-        EXPECT_EQ(Hex(ReadFileBytes(dir / e.path)), Hex(e.converted ? kUtf8 : kGb2312));
+        EXPECT_EQ(Hex(ReadFileBytes(dir / e.path)), Hex(e.converted ? kBig5 : kGb2312));
         EXPECT_EQ(GetFileAttributesW((dir / e.path).c_str()) &
                       (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY),
                   e.fileAttributes);
