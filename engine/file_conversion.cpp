@@ -102,22 +102,25 @@ wchar_t* ExtendedPathOf(const wchar_t* path) {
     return extended;
 }
 
-// The path of an open file or folder with every link resolved, in the \\?\ form.
+// The path of an open file or folder with every link resolved, in the \\?\ form. Each call asks Wine's
+// server, so a buffer that most paths fit comes first.
 wchar_t* FinalPathOf(HANDLE file) {
     const DWORD flags = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS;
-    wchar_t probe[1];
-    const DWORD needed = GetFinalPathNameByHandleW(file, probe, 1, flags);
-    if (needed == 0)
-        return nullptr;
-    wchar_t* path = static_cast<wchar_t*>(AllocateBytes(static_cast<UINT64>(needed) * sizeof(wchar_t)));
-    if (path == nullptr)
-        return nullptr;
-    const DWORD length = GetFinalPathNameByHandleW(file, path, needed, flags);
-    if (length == 0 || length >= needed) {
+    DWORD size = MAX_PATH + 4;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        wchar_t* path = static_cast<wchar_t*>(AllocateBytes(static_cast<UINT64>(size) * sizeof(wchar_t)));
+        if (path == nullptr)
+            return nullptr;
+        const DWORD length = GetFinalPathNameByHandleW(file, path, size, flags);
+        if (length != 0 && length < size)
+            return path;
         FreeBytes(path);
-        return nullptr;
+        // Too small: the result is the size needed, terminator included.
+        if (length <= size)
+            return nullptr;
+        size = length;
     }
-    return path;
+    return nullptr;
 }
 
 // The final path of an open folder, ending in a backslash: without it "\\?\C:" would name the volume rather
@@ -280,37 +283,25 @@ bool WriteAndFlush(HANDLE file, const ByteBuffer& content, const SourceFile& sou
     return FlushFileBuffers(file) != FALSE;
 }
 
+// Whether the folder's backup lies in the folder of `finalPath`.
+bool BackupBeside(const FolderConversion& folder, const wchar_t* finalPath) {
+    const UINT64 folderLength = FolderPrefixLength(finalPath);
+    return folder.backupPath != nullptr && FolderPrefixLength(folder.backupPath) == folderLength &&
+           SamePrefix(folder.backupPath, finalPath, folderLength);
+}
+
 // A file of ours in the folder of `finalPath` for the replace to move the original to. Once a replace has
 // put an original there, the name is kept for the next file of the folder: the replace overwrites what it
 // holds, so that no new name has to be found for each file.
 const wchar_t* BackupFor(FolderConversion* folder, const wchar_t* finalPath) {
-    const UINT64 folderLength = FolderPrefixLength(finalPath);
-    if (folder->backupPath != nullptr && FolderPrefixLength(folder->backupPath) == folderLength &&
-        SamePrefix(folder->backupPath, finalPath, folderLength))
+    if (BackupBeside(*folder, finalPath))
         return folder->backupPath;
     ReleaseBackup(folder);
-    HANDLE backup = CreateTemporaryFile(finalPath, folderLength, &folder->backupPath);
+    HANDLE backup = CreateTemporaryFile(finalPath, FolderPrefixLength(finalPath), &folder->backupPath);
     if (backup == INVALID_HANDLE_VALUE)
         return nullptr;
     CloseHandle(backup);
     return folder->backupPath;
-}
-
-// Where the backup is now: made in the folder as it was named when the conversion began, it moves with the
-// folder. Null when the folder can't tell, or the backup is elsewhere (a file whose own path could not be
-// told is rewritten under the path it was given).
-wchar_t* CurrentBackupPath(const FolderConversion& folder) {
-    const UINT64 folderLength = FolderPrefixLength(folder.backupPath);
-    if (folder.folder == INVALID_HANDLE_VALUE || folder.finalPath == nullptr ||
-        static_cast<UINT64>(lstrlenW(folder.finalPath)) != folderLength ||
-        !SamePrefix(folder.backupPath, folder.finalPath, folderLength))
-        return nullptr;
-    wchar_t* current = FinalFolderPathOf(folder.folder);
-    if (current == nullptr)
-        return nullptr;
-    wchar_t* path = Join(current, static_cast<UINT64>(lstrlenW(current)), folder.backupPath + folderLength);
-    FreeBytes(current);
-    return path;
 }
 
 // Forgets the backup name without deleting the file there.
@@ -323,17 +314,28 @@ void LeaveBackup(FolderConversion* folder) {
 // The backup name is one of ours: given none, Wine's ReplaceFileW makes its own temporary file and leaves
 // it behind when it fails.
 bool ReplaceOriginal(FolderConversion* folder, const wchar_t* finalPath, const wchar_t* tempPath) {
-    const wchar_t* backupPath = BackupFor(folder, finalPath);
-    if (backupPath != nullptr && ReplaceFileW(finalPath, tempPath, backupPath, 0, nullptr, nullptr))
-        return true;
-    // The original went to the backup name but the new content could not take its place: move it back.
-    // Should even that fail, both files stay, so that the old content is not lost, and the backup name is
-    // given up: the next replace would overwrite what it holds.
-    if (backupPath != nullptr && GetLastError() == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
-        const bool movedBack = MoveFileExW(backupPath, finalPath, 0) != FALSE;
-        LeaveBackup(folder);
-        if (!movedBack)
-            return false;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const bool kept = BackupBeside(*folder, finalPath);
+        const wchar_t* backupPath = BackupFor(folder, finalPath);
+        if (backupPath == nullptr)
+            break;
+        if (ReplaceFileW(finalPath, tempPath, backupPath, 0, nullptr, nullptr))
+            return true;
+        // The original went to the backup name but the new content could not take its place: move it back.
+        // Should even that fail, both files stay, so that the old content is not lost, and the backup name
+        // is given up: the next replace would overwrite what it holds.
+        if (GetLastError() == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
+            const bool movedBack = MoveFileExW(backupPath, finalPath, 0) != FALSE;
+            LeaveBackup(folder);
+            if (!movedBack)
+                return false;
+            break;
+        }
+        // A kept backup holds the previous file's old content, which another program may still have open
+        // (sharing deletion): then it can't be overwritten, and a new name is tried once.
+        if (!kept)
+            break;
+        ReleaseBackup(folder);
     }
     DeleteFileW(tempPath);
     return false;
@@ -376,10 +378,12 @@ void ConvertExtendedPath(FolderConversion* folder, const wchar_t* extendedPath, 
 void BeginFolderConversion(const wchar_t* folderPath, FolderConversion* folder) {
     folder->finalPath = nullptr;
     folder->backupPath = nullptr;
-    folder->folder = CreateFileW(folderPath, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                 nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (folder->folder != INVALID_HANDLE_VALUE)
-        folder->finalPath = FinalFolderPathOf(folder->folder);
+    HANDLE handle = CreateFileW(folderPath, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return;
+    folder->finalPath = FinalFolderPathOf(handle);
+    CloseHandle(handle);
 }
 
 void ConvertFileInFolder(FolderConversion* folder, const wchar_t* path, TextFormat from, TextFormat to) {
@@ -393,11 +397,8 @@ void ConvertFileInFolder(FolderConversion* folder, const wchar_t* path, TextForm
 }
 
 void ReleaseBackup(FolderConversion* folder) {
-    if (folder->backupPath == nullptr)
-        return;
-    wchar_t* path = CurrentBackupPath(*folder);
-    DeleteFileW(path != nullptr ? path : folder->backupPath);
-    FreeBytes(path);
+    if (folder->backupPath != nullptr)
+        DeleteFileW(folder->backupPath);
     LeaveBackup(folder);
 }
 
@@ -405,9 +406,6 @@ void EndFolderConversion(FolderConversion* folder) {
     ReleaseBackup(folder);
     FreeBytes(folder->finalPath);
     folder->finalPath = nullptr;
-    if (folder->folder != INVALID_HANDLE_VALUE)
-        CloseHandle(folder->folder);
-    folder->folder = INVALID_HANDLE_VALUE;
 }
 
 void ConvertFile(const wchar_t* path, TextFormat from, TextFormat to) {

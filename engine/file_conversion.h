@@ -11,11 +11,9 @@
 void ConvertFile(const wchar_t* path, TextFormat from, TextFormat to);
 
 // What the conversions of the files of one folder share, so that a folder walk gathers it once rather than
-// once a file: the folder's own path with every link resolved, read from a handle on the folder, which is
-// held until the end so that what was left in the folder is found again even if the folder moved; and the
+// once a file: the folder's own path with every link resolved, read from a handle on the folder, and the
 // name that the replace moves each original to, kept from one file to the next.
 struct FolderConversion {
-    HANDLE folder;        // INVALID_HANDLE_VALUE when the folder can't be opened
     wchar_t* finalPath;   // \\?\ form, ending in a backslash; null when the platform can't tell it
     wchar_t* backupPath;  // a file of ours in the folder, or null
 };
@@ -26,5 +24,5 @@ void BeginFolderConversion(const wchar_t* folderPath, FolderConversion* folder);
 void ConvertFileInFolder(FolderConversion* folder, const wchar_t* path, TextFormat from, TextFormat to);
 // Deletes the backup file: it holds the last replaced file's old content until the next replace or this.
 void ReleaseBackup(FolderConversion* folder);
-// Deletes the backup file and lets go of the folder.
+// Deletes the backup file and forgets the folder.
 void EndFolderConversion(FolderConversion* folder);

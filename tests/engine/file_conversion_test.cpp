@@ -477,6 +477,20 @@ TEST_P(PathAtTheLimit, Converts) {
 
 INSTANTIATE_TEST_SUITE_P(FileConversion, PathAtTheLimit, testing::Values(false, true));
 
+// Past that limit in the \\?\ form: the file's final path is longer than a path buffer.
+TEST(FileConversion, ExtendedPathPastTheLimitConverts) {
+    TempDir dir;
+    const std::wstring folder = L"\\\\?\\" + dir.path() + L"\\" + std::wstring(200, L'f');
+    const std::wstring name = std::wstring(100, L'n') + L".txt";
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    WriteFileBytes(folder + L"\\" + name, fixtures::kSample[SimplifiedGb2312]);
+    Convert(folder + L"\\" + name, SimplifiedGb2312, TraditionalUtf8);
+    EXPECT_EQ(Hex(ReadFileBytes(folder + L"\\" + name)), Hex(fixtures::kConverted[SimplifiedGb2312][TraditionalUtf8]));
+    EXPECT_EQ(ListNames(folder), name);
+    DeleteFileW((folder + L"\\" + name).c_str());
+    RemoveDirectoryW(folder.c_str());
+}
+
 // A real full disk: a 64 KiB tmpfs mounted by the engine_tiny_disk fixture.
 TEST(FileConversion, FullDiskKeepsTheOldContent) {
     const std::wstring disk = EnvironmentPath("QTX_TINY_DISK");
