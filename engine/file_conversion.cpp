@@ -137,12 +137,14 @@ wchar_t* FinalFolderPathOf(HANDLE folder) {
     return withSeparator;
 }
 
-// Whether `path` is `folder` (ending in a backslash) followed by `name`.
-bool IsEntryOf(const wchar_t* path, const wchar_t* folder, const wchar_t* name, BOOL ignoreCase) {
+// Whether `path` is `folder` (ending in a backslash) followed by `name`. Both come from the file system as
+// stored, so they are compared exactly: in a folder that tells case apart, a link may be named as its target
+// but for case.
+bool IsEntryOf(const wchar_t* path, const wchar_t* folder, const wchar_t* name) {
     const int folderLength = lstrlenW(folder);
     return lstrlenW(path) >= folderLength &&
-           CompareStringOrdinal(path, folderLength, folder, folderLength, ignoreCase) == CSTR_EQUAL &&
-           CompareStringOrdinal(path + folderLength, -1, name, -1, ignoreCase) == CSTR_EQUAL;
+           CompareStringOrdinal(path, folderLength, folder, folderLength, FALSE) == CSTR_EQUAL &&
+           CompareStringOrdinal(path + folderLength, -1, name, -1, FALSE) == CSTR_EQUAL;
 }
 
 // The path to rewrite the open `file` under: its own \\?\ path with every link in its folders resolved,
@@ -155,7 +157,7 @@ bool IsEntryOf(const wchar_t* path, const wchar_t* folder, const wchar_t* name, 
 wchar_t* OwnPathOf(HANDLE file, const wchar_t* extendedPath, const wchar_t* folderPath) {
     wchar_t* finalPath = FinalPathOf(file);
     const wchar_t* name = extendedPath + FolderPrefixLength(extendedPath);
-    if (finalPath != nullptr && folderPath != nullptr && IsEntryOf(finalPath, folderPath, name, FALSE))
+    if (finalPath != nullptr && folderPath != nullptr && IsEntryOf(finalPath, folderPath, name))
         return finalPath;
     // Otherwise the folder entry tells: whether it is a link, and its long name as stored, for a path that
     // gives a short name or another case.
@@ -168,7 +170,7 @@ wchar_t* OwnPathOf(HANDLE file, const wchar_t* extendedPath, const wchar_t* fold
     // Some virtual and network drives can't name a final path; there the folder entry has had its say.
     if (!link && finalPath == nullptr)
         return Join(extendedPath, static_cast<UINT64>(lstrlenW(extendedPath)), L"");
-    if (!link && folderPath != nullptr && IsEntryOf(finalPath, folderPath, entry.cFileName, TRUE))
+    if (!link && folderPath != nullptr && IsEntryOf(finalPath, folderPath, entry.cFileName))
         return finalPath;
     FreeBytes(finalPath);
     return nullptr;

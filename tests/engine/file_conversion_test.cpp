@@ -535,7 +535,7 @@ TEST_F(SymbolicLinks, LinkToAFileIsLeftAsItIsAndItsTargetConverts) {
     Convert(link, TraditionalBig5, TraditionalUtf8);
     EXPECT_EQ(Hex(ReadFileBytes(target)), Hex(fixtures::kSample[TraditionalBig5]));
     ExpectFolderAsBefore(folder_, folder);
-    EXPECT_EQ(folder.names, L"folder-link|link.txt|real|target.txt");
+    EXPECT_EQ(folder.names, L"cased|folder-link|link.txt|real|target.txt");
 
     // Converting the target itself keeps the link pointing at it.
     Convert(target, TraditionalBig5, TraditionalUtf8);
@@ -546,6 +546,17 @@ TEST_F(SymbolicLinks, LinkToAFileIsLeftAsItIsAndItsTargetConverts) {
     const DWORD length = GetFinalPathNameByHandleW(file, resolved, 1024, FILE_NAME_NORMALIZED);
     CloseHandle(file);
     EXPECT_EQ(std::wstring(resolved, length).substr(length - 11), L"\\target.txt") << "link.txt is no link anymore";
+    DeleteFileW(target.c_str());
+}
+
+// Where names differ in case only (Unix folders, and case-sensitive folders on Windows), the link's own name
+// still tells it from its target: converted through the link, the target would be converted twice by a walk.
+TEST_F(SymbolicLinks, LinkNamedAsItsTargetButForCaseIsLeftAsItIs) {
+    const std::wstring target = folder_ + L"\\cased\\same.txt";
+    WriteFileBytes(target, fixtures::kSample[TraditionalBig5]);
+    Convert(folder_ + L"\\cased\\SAME.txt", TraditionalBig5, TraditionalUtf8);
+    EXPECT_EQ(Hex(ReadFileBytes(target)), Hex(fixtures::kSample[TraditionalBig5]));
+    EXPECT_EQ(ListNames(folder_ + L"\\cased"), L"SAME.txt|same.txt");
     DeleteFileW(target.c_str());
 }
 
