@@ -123,10 +123,23 @@ wchar_t* FinalPathOf(HANDLE file) {
     return nullptr;
 }
 
-// The final path of an open folder, ending in a backslash: without it "\\?\C:" would name the volume rather
-// than its root folder.
-wchar_t* FinalFolderPathOf(HANDLE folder) {
-    wchar_t* path = FinalPathOf(folder);
+// The name of an open file or folder on its volume, with every link resolved (\\dir\\name): what Wine can
+// still tell where a final path would be longer than MAX_PATH, which its GetFinalPathNameByHandleW refuses.
+wchar_t* NameOnVolumeOf(HANDLE file) {
+    constexpr DWORD kSize = sizeof(FILE_NAME_INFO) + 32768 * sizeof(wchar_t);  // the longest path there is
+    auto* info = static_cast<FILE_NAME_INFO*>(AllocateBytes(kSize));
+    if (info == nullptr)
+        return nullptr;
+    wchar_t* name = nullptr;
+    if (GetFileInformationByHandleEx(file, FileNameInfo, info, kSize))
+        name = Join(info->FileName, info->FileNameLength / sizeof(wchar_t), L"");
+    FreeBytes(info);
+    return name;
+}
+
+// `path` (a heap block) ending in a backslash: without it "\\?\C:" would name the volume rather than its root
+// folder.
+wchar_t* WithSeparator(wchar_t* path) {
     if (path == nullptr)
         return nullptr;
     const UINT64 length = static_cast<UINT64>(lstrlenW(path));
@@ -154,10 +167,10 @@ bool IsEntryOf(const wchar_t* path, const wchar_t* folder, const wchar_t* name) 
 // link as a plain file, so there the file's final path must be its folder's followed by the entry's name.
 // A final path that is exactly that, under the name as given, needs nothing more: no link on the last
 // step leads back to the same name.
-wchar_t* OwnPathOf(HANDLE file, const wchar_t* extendedPath, const wchar_t* folderPath) {
+wchar_t* OwnPathOf(HANDLE file, const wchar_t* extendedPath, const FolderConversion& folder) {
     wchar_t* finalPath = FinalPathOf(file);
     const wchar_t* name = extendedPath + FolderPrefixLength(extendedPath);
-    if (finalPath != nullptr && folderPath != nullptr && IsEntryOf(finalPath, folderPath, name))
+    if (finalPath != nullptr && folder.finalPath != nullptr && IsEntryOf(finalPath, folder.finalPath, name))
         return finalPath;
     // Otherwise the folder entry tells: whether it is a link, and its long name as stored, for a path that
     // gives a short name or another case.
@@ -167,13 +180,20 @@ wchar_t* OwnPathOf(HANDLE file, const wchar_t* extendedPath, const wchar_t* fold
         FindClose(find);
     const bool link = find == INVALID_HANDLE_VALUE || ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
                                                        IsReparseTagNameSurrogate(entry.dwReserved0));
-    // Some virtual and network drives can't name a final path; there the folder entry has had its say.
-    if (!link && finalPath == nullptr)
-        return Join(extendedPath, static_cast<UINT64>(lstrlenW(extendedPath)), L"");
-    if (!link && folderPath != nullptr && IsEntryOf(finalPath, folderPath, entry.cFileName))
-        return finalPath;
-    FreeBytes(finalPath);
-    return nullptr;
+    if (link || finalPath != nullptr) {
+        if (!link && folder.finalPath != nullptr && IsEntryOf(finalPath, folder.finalPath, entry.cFileName))
+            return finalPath;
+        FreeBytes(finalPath);
+        return nullptr;
+    }
+    // No final path: the names on the volume tell instead, and the file is rewritten under the path given,
+    // whose last step is then no link. Some virtual and network drives can't name even those; there the
+    // folder entry has had its say.
+    wchar_t* nameOnVolume = NameOnVolumeOf(file);
+    const bool own = nameOnVolume == nullptr ||
+                     (folder.nameOnVolume != nullptr && IsEntryOf(nameOnVolume, folder.nameOnVolume, entry.cFileName));
+    FreeBytes(nameOnVolume);
+    return own ? Join(extendedPath, static_cast<UINT64>(lstrlenW(extendedPath)), L"") : nullptr;
 }
 
 // Whether the open file is one this program may rewrite, noting what the rewrite must keep. The decision
@@ -216,14 +236,14 @@ bool ReadWholeFile(HANDLE file, SourceFile* source) {
 
 // Reads the whole file at `extendedPath` if it is one to convert. The file is shared with other readers
 // only, and only while it is read.
-bool ReadSourceFile(const wchar_t* extendedPath, const wchar_t* folderPath, SourceFile* source) {
+bool ReadSourceFile(const wchar_t* extendedPath, const FolderConversion& folder, SourceFile* source) {
     *source = {};
     HANDLE file = CreateFileW(extendedPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
     if (InspectFile(file, source))
-        source->finalPath = OwnPathOf(file, extendedPath, folderPath);
+        source->finalPath = OwnPathOf(file, extendedPath, folder);
     const bool read = source->finalPath != nullptr && ReadWholeFile(file, source);
     CloseHandle(file);
     if (!read)
@@ -362,7 +382,7 @@ void WriteAndReplace(FolderConversion* folder, const SourceFile& source, const B
 // Converts the file at `extendedPath` (see ExtendedPathOf), an entry of `folder`.
 void ConvertExtendedPath(FolderConversion* folder, const wchar_t* extendedPath, TextFormat from, TextFormat to) {
     SourceFile source;
-    if (!ReadSourceFile(extendedPath, folder->finalPath, &source))
+    if (!ReadSourceFile(extendedPath, *folder, &source))
         return;
     ByteBuffer content;
     const bool converted = ConvertText(source.bytes, source.size, from, to, &content);
@@ -378,13 +398,13 @@ void ConvertExtendedPath(FolderConversion* folder, const wchar_t* extendedPath, 
 }  // namespace
 
 void BeginFolderConversion(const wchar_t* folderPath, FolderConversion* folder) {
-    folder->finalPath = nullptr;
-    folder->backupPath = nullptr;
+    *folder = {};
     HANDLE handle = CreateFileW(folderPath, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return;
-    folder->finalPath = FinalFolderPathOf(handle);
+    folder->finalPath = WithSeparator(FinalPathOf(handle));
+    folder->nameOnVolume = WithSeparator(NameOnVolumeOf(handle));
     CloseHandle(handle);
 }
 
@@ -407,7 +427,8 @@ void ReleaseBackup(FolderConversion* folder) {
 void EndFolderConversion(FolderConversion* folder) {
     ReleaseBackup(folder);
     FreeBytes(folder->finalPath);
-    folder->finalPath = nullptr;
+    FreeBytes(folder->nameOnVolume);
+    *folder = {};
 }
 
 void ConvertFile(const wchar_t* path, TextFormat from, TextFormat to) {

@@ -14,8 +14,9 @@ void ConvertFile(const wchar_t* path, TextFormat from, TextFormat to);
 // once a file: the folder's own path with every link resolved, read from a handle on the folder, and the
 // name that the replace moves each original to, kept from one file to the next.
 struct FolderConversion {
-    wchar_t* finalPath;   // \\?\ form, ending in a backslash; null when the platform can't tell it
-    wchar_t* backupPath;  // a file of ours in the folder, or null
+    wchar_t* finalPath;     // \\?\ form, ending in a backslash; null when the platform can't tell it
+    wchar_t* nameOnVolume;  // the same without the volume, for when a file's final path can't be told
+    wchar_t* backupPath;    // a file of ours in the folder, or null
 };
 
 // Starts converting files of the folder at `folderPath` (a full path ending in a backslash).

@@ -535,7 +535,7 @@ TEST_F(SymbolicLinks, LinkToAFileIsLeftAsItIsAndItsTargetConverts) {
     Convert(link, TraditionalBig5, TraditionalUtf8);
     EXPECT_EQ(Hex(ReadFileBytes(target)), Hex(fixtures::kSample[TraditionalBig5]));
     ExpectFolderAsBefore(folder_, folder);
-    EXPECT_EQ(folder.names, L"cased|folder-link|link.txt|real|target.txt");
+    EXPECT_EQ(folder.names, L"cased|folder-link|link.txt|" + std::wstring(230, L'l') + L"|real|target.txt");
 
     // Converting the target itself keeps the link pointing at it.
     Convert(target, TraditionalBig5, TraditionalUtf8);
@@ -558,6 +558,18 @@ TEST_F(SymbolicLinks, LinkNamedAsItsTargetButForCaseIsLeftAsItIs) {
     EXPECT_EQ(Hex(ReadFileBytes(target)), Hex(fixtures::kSample[TraditionalBig5]));
     EXPECT_EQ(ListNames(folder_ + L"\\cased"), L"SAME.txt|same.txt");
     DeleteFileW(target.c_str());
+}
+
+// The same past MAX_PATH, in the \\?\ form: the link's final path is longer than a path buffer.
+TEST_F(SymbolicLinks, LinkPastThePathLimitIsLeftAsItIs) {
+    const std::wstring folder = L"\\\\?\\" + folder_ + L"\\" + std::wstring(230, L'l');
+    WriteFileBytes(folder + L"\\target.txt", fixtures::kSample[TraditionalBig5]);
+    Convert(folder + L"\\link.txt", TraditionalBig5, TraditionalUtf8);
+    // Read through the link too: had the link been replaced by a file, it would hold the new content.
+    for (const wchar_t* name : {L"\\target.txt", L"\\link.txt"})
+        EXPECT_EQ(Hex(ReadFileBytes(folder + name)), Hex(fixtures::kSample[TraditionalBig5]));
+    EXPECT_EQ(ListNames(folder), L"link.txt|target.txt");
+    DeleteFileW((folder + L"\\target.txt").c_str());
 }
 
 TEST_F(SymbolicLinks, FileInALinkedFolderConvertsAndTheFolderLinkStays) {

@@ -29,7 +29,7 @@ std::vector<Call> g_calls;
 // in it, and each file must be an entry of the folder begun for it and not yet ended.
 void BeginFolderConversion(const wchar_t* folderPath, FolderConversion* folder) {
     const size_t length = wcslen(folderPath);
-    *folder = {new wchar_t[length + 1], nullptr};
+    *folder = {new wchar_t[length + 1], nullptr, nullptr};
     wcscpy(folder->finalPath, folderPath);
 }
 
