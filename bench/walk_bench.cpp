@@ -107,8 +107,8 @@ void FloorConvert(const std::wstring& path) {
     WriteWhole(path, out);
 }
 
-// The same steps as QTX's rewrite: a new temporary file beside the original, written and flushed, a reserved
-// backup name, ReplaceFileW, the backup deleted.
+// A safe rewrite with no conversion: a new temporary file beside the original, written and flushed, a backup
+// name reserved, ReplaceFileW, the backup deleted (QTX keeps one backup name for a whole folder).
 void CopyThroughReplace(const std::wstring& path) {
     std::string bytes;
     if (!ReadWhole(path, &bytes))
