@@ -70,15 +70,6 @@ UINT64 FolderPrefixLength(const wchar_t* path) {
     return prefix;
 }
 
-// Whether the first `length` units of `a` and `b` are the same.
-bool SamePrefix(const wchar_t* a, const wchar_t* b, UINT64 length) {
-    for (UINT64 i = 0; i < length; ++i) {
-        if (a[i] != b[i])
-            return false;
-    }
-    return true;
-}
-
 // `path` made absolute against the current folder, then in the \\?\ form, so that names made from it
 // (the temporary file's) are not held to the 259-character limit; null for a device path.
 wchar_t* ExtendedPathOf(const wchar_t* path) {
@@ -305,20 +296,12 @@ bool WriteAndFlush(HANDLE file, const ByteBuffer& content, const SourceFile& sou
     return FlushFileBuffers(file) != FALSE;
 }
 
-// Whether the folder's backup lies in the folder of `finalPath`.
-bool BackupBeside(const FolderConversion& folder, const wchar_t* finalPath) {
-    const UINT64 folderLength = FolderPrefixLength(finalPath);
-    return folder.backupPath != nullptr && FolderPrefixLength(folder.backupPath) == folderLength &&
-           SamePrefix(folder.backupPath, finalPath, folderLength);
-}
-
 // A file of ours in the folder of `finalPath` for the replace to move the original to. Once a replace has
 // put an original there, the name is kept for the next file of the folder: the replace overwrites what it
 // holds, so that no new name has to be found for each file.
 const wchar_t* BackupFor(FolderConversion* folder, const wchar_t* finalPath) {
-    if (BackupBeside(*folder, finalPath))
+    if (folder->backupPath != nullptr)
         return folder->backupPath;
-    ReleaseBackup(folder);
     HANDLE backup = CreateTemporaryFile(finalPath, FolderPrefixLength(finalPath), &folder->backupPath);
     if (backup == INVALID_HANDLE_VALUE)
         return nullptr;
@@ -337,7 +320,7 @@ void LeaveBackup(FolderConversion* folder) {
 // it behind when it fails.
 bool ReplaceOriginal(FolderConversion* folder, const wchar_t* finalPath, const wchar_t* tempPath) {
     for (int attempt = 0; attempt < 2; ++attempt) {
-        const bool kept = BackupBeside(*folder, finalPath);
+        const bool kept = folder->backupPath != nullptr;
         const wchar_t* backupPath = BackupFor(folder, finalPath);
         if (backupPath == nullptr)
             break;
