@@ -114,7 +114,7 @@ wchar_t* FinalPathOf(HANDLE file) {
     return nullptr;
 }
 
-// The name of an open file or folder on its volume, with every link resolved (\\dir\\name): what Wine can
+// The name of an open file or folder on its volume, with every link resolved (\dir\name): what Wine can
 // still tell where a final path would be longer than MAX_PATH, which its GetFinalPathNameByHandleW refuses.
 wchar_t* NameOnVolumeOf(HANDLE file) {
     constexpr DWORD kSize = sizeof(FILE_NAME_INFO) + 32768 * sizeof(wchar_t);  // the longest path there is
