@@ -82,6 +82,13 @@ def python_rewrite(root):
     return time.perf_counter() - start
 
 
+def settle():
+    """Lets the disk finish what came before (thousands of files just written or deleted) before a
+    measurement starts."""
+    subprocess.run(["sync"], check=True)
+    time.sleep(1)
+
+
 def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
@@ -154,20 +161,22 @@ def main():
         for run in range(args.runs):
             for title, key, _, methods in rows:
                 source = os.path.join(base, key)
-                # Each run starts with another method, so that none always comes first after the copying.
-                for method in methods[run % len(methods):] + methods[:run % len(methods)]:
-                    copy = os.path.join(base, "%s-%s" % (key, method))
+                copies = {method: os.path.join(base, "%s-%s" % (key, method)) for method in methods}
+                for copy in copies.values():
                     shutil.copytree(source, copy)
-                    subprocess.run(["sync"], check=True)
+                # Each run starts with another method, so that none always comes first.
+                for method in methods[run % len(methods):] + methods[:run % len(methods)]:
+                    settle()
                     if method == "python":
-                        took = python_rewrite(copy)
+                        took = python_rewrite(copies[method])
                     else:
-                        took = walk_bench(build, {"floor": "safe-floor"}.get(method, method), copy)
-                    problem = check(method, source, copy)
+                        took = walk_bench(build, {"floor": "safe-floor"}.get(method, method), copies[method])
+                    problem = check(method, source, copies[method])
                     if problem:
                         failures += 1
                         print("  %s, %s: %s" % (key, method, problem))
                     seconds.setdefault((key, method), []).append(took)
+                for copy in copies.values():
                     shutil.rmtree(copy)
             print("  run %d done, load %.2f" % (run + 1, os.getloadavg()[0]), file=sys.stderr)
 
