@@ -5,34 +5,11 @@
 
 namespace {
 
-// Zero-terminated UTF-16 text, as MapScript needs it; `length` leaves the terminator out.
-struct WideText {
-    wchar_t* units;
-    UINT64 length;
-};
-
 constexpr UINT64 kMaxIntCount = 0x7FFFFFFF;
 
 constexpr unsigned char kUtf8Mark[] = {0xEF, 0xBB, 0xBF};
 constexpr unsigned char kLittleEndianMark[] = {0xFF, 0xFE};
 constexpr unsigned char kBigEndianMark[] = {0xFE, 0xFF};
-
-bool AllocateWideText(UINT64 length, WideText* text) {
-    *text = {};
-    if (length >= kMaxIntCount)
-        return false;
-    text->units = static_cast<wchar_t*>(AllocateBytes((length + 1) * sizeof(wchar_t)));
-    if (text->units == nullptr)
-        return false;
-    text->units[length] = 0;
-    text->length = length;
-    return true;
-}
-
-void FreeWideText(WideText* text) {
-    FreeBytes(text->units);
-    *text = {};
-}
 
 bool StartsWith(const unsigned char* bytes, UINT64 size, const unsigned char* head, unsigned headLength) {
     if (size < headLength)
@@ -45,7 +22,15 @@ bool StartsWith(const unsigned char* bytes, UINT64 size, const unsigned char* he
 }
 
 bool HoldsZeroByte(const unsigned char* bytes, UINT64 size) {
-    for (UINT64 i = 0; i < size; ++i) {
+    UINT64 i = 0;
+    // Eight bytes at a time: a word holds a zero byte exactly when this sets one of its high bits.
+    for (; i + 8 <= size; i += 8) {
+        UINT64 word;
+        __builtin_memcpy(&word, bytes + i, 8);
+        if (((word - 0x0101010101010101ull) & ~word & 0x8080808080808080ull) != 0)
+            return true;
+    }
+    for (; i < size; ++i) {
         if (bytes[i] == 0)
             return true;
     }
@@ -91,13 +76,17 @@ bool DecodeMultiByte(UINT codePage, const unsigned char* bytes, UINT64 size, Wid
     const char* input = reinterpret_cast<const char*>(bytes);
     const int inputCount = static_cast<int>(size);
     const DWORD flags = codePage == CP_UTF8 ? MB_ERR_INVALID_CHARS : 0;
-    const int length = MultiByteToWideChar(codePage, flags, input, inputCount, nullptr, 0);
-    if (length <= 0 || !AllocateWideText(static_cast<UINT64>(length), text))
+    // No unit comes from less than a byte, so one call fills a text of as many units as there are bytes,
+    // with no call first to size it.
+    if (!AllocateWideText(size, text))
         return false;
-    if (MultiByteToWideChar(codePage, flags, input, inputCount, text->units, length) != length) {
+    const int length = MultiByteToWideChar(codePage, flags, input, inputCount, text->units, inputCount);
+    if (length <= 0) {
         FreeWideText(text);
         return false;
     }
+    text->length = static_cast<UINT64>(length);
+    text->units[length] = 0;
     return true;
 }
 
@@ -125,31 +114,128 @@ bool DecodeText(const unsigned char* bytes, UINT64 size, TextFormat from, WideTe
     return DecodeMultiByte(CodePageOf(from), bytes, size, text);
 }
 
-bool MapInto(DWORD flag, const WideText& text, UINT64 capacity, WideText* mapped) {
-    if (!AllocateWideText(capacity - 1, mapped))
+// A surrogate pair is one character; any other unit, a lone surrogate too, is one on its own.
+unsigned CharacterLength(const wchar_t* units, UINT64 rest) {
+    return rest >= 2 && IS_HIGH_SURROGATE(units[0]) && IS_LOW_SURROGATE(units[1]) ? 2 : 1;
+}
+
+UINT64 CharacterCount(const WideText& text) {
+    UINT64 count = 0;
+    for (UINT64 i = 0; i < text.length; i += CharacterLength(text.units + i, text.length - i))
+        ++count;
+    return count;
+}
+
+// Whether the code page has an exact code for the character: it comes back from a round trip through the
+// code page unchanged, without a best-fit look-alike.
+bool RoundTrips(UINT codePage, const wchar_t* character, unsigned length) {
+    char bytes[8];
+    BOOL defaulted = FALSE;
+    const int size = WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, character, static_cast<int>(length), bytes,
+                                         sizeof bytes, nullptr, &defaulted);
+    if (size <= 0 || defaulted)
         return false;
-    const int written = MapScript(flag, text.units, mapped->units, static_cast<int>(capacity));
-    if (written <= 0) {
-        FreeWideText(mapped);
+    wchar_t back[4];
+    const int backLength = MultiByteToWideChar(codePage, 0, bytes, size, back, 4);
+    if (backLength != static_cast<int>(length))
         return false;
+    for (unsigned i = 0; i < length; ++i) {
+        if (back[i] != character[i])
+            return false;
     }
-    mapped->length = static_cast<UINT64>(written - 1);
-    mapped->units[mapped->length] = 0;
     return true;
 }
 
-// Replaces `text` by its mapping into the other script; `flag` 0 leaves it as it is.
-bool MapText(DWORD flag, WideText* text) {
+// Single units already asked about, per target code page: 0 not yet known, else kHeld or kNotHeld.
+enum : unsigned char { kHeld = 1, kNotHeld = 2 };
+unsigned char g_heldByBig5[0x10000];
+unsigned char g_heldByGbk[0x10000];
+
+bool CodePageHolds(UINT codePage, const wchar_t* character, unsigned length) {
+    unsigned char* known = codePage == 950 ? g_heldByBig5 : codePage == 936 ? g_heldByGbk : nullptr;
+    if (known == nullptr || length != 1)
+        return RoundTrips(codePage, character, length);
+    unsigned char& state = known[static_cast<unsigned>(character[0])];
+    if (state == 0)
+        state = RoundTrips(codePage, character, 1) ? kHeld : kNotHeld;
+    return state == kHeld;
+}
+
+bool SameCharacter(const wchar_t* a, unsigned aLength, const wchar_t* b, unsigned bLength) {
+    return aLength == bLength && a[0] == b[0] && (aLength == 1 || a[1] == b[1]);
+}
+
+// Whether a text holds the first unit of a surrogate pair (or a lone one), counted without a branch.
+bool HoldsHighSurrogate(const WideText& text) {
+    unsigned found = 0;
+    for (UINT64 i = 0; i < text.length; ++i)
+        found |= (text.units[i] & 0xFC00u) == 0xD800u;
+    return found != 0;
+}
+
+// Where the mapped unit differs from the source's at the same place: keeps the source unit if the code page
+// holds it and not the mapped one.
+bool KeepsSource(UINT codePage, wchar_t was, wchar_t is) {
+    return was != is && !CodePageHolds(codePage, &is, 1) && CodePageHolds(codePage, &was, 1);
+}
+
+// Mapping must never lose a character to a code page's default character: where it turned a character the
+// target's code page holds into one it does not, the source character stays. Characters are matched by
+// place, which holds for our tables (every key keeps its number of characters); where a mapping changed the
+// number of characters (the platform's may), the text stays as mapped.
+void KeepCharactersTheCodePageHolds(UINT codePage, const WideText& source, WideText* mapped) {
+    // The usual case: one unit per character on both sides, so places are units.
+    if (source.length == mapped->length && !HoldsHighSurrogate(source) && !HoldsHighSurrogate(*mapped)) {
+        for (UINT64 i = 0; i < source.length; ++i) {
+            // Most units come through mapping unchanged: four at a time are passed over while they do.
+            UINT64 was, is;
+            while (i + 4 <= source.length) {
+                __builtin_memcpy(&was, source.units + i, 8);
+                __builtin_memcpy(&is, mapped->units + i, 8);
+                if (was != is)
+                    break;
+                i += 4;
+            }
+            if (i < source.length && KeepsSource(codePage, source.units[i], mapped->units[i]))
+                mapped->units[i] = source.units[i];
+        }
+        return;
+    }
+    if (CharacterCount(source) != CharacterCount(*mapped))
+        return;
+    UINT64 from = 0;
+    UINT64 write = 0;
+    for (UINT64 read = 0; read < mapped->length;) {
+        const wchar_t* was = source.units + from;
+        const wchar_t* is = mapped->units + read;
+        const unsigned wasLength = CharacterLength(was, source.length - from);
+        const unsigned isLength = CharacterLength(is, mapped->length - read);
+        // Keeping the source character never needs more units than the mapped one had, so the text is
+        // mended in place.
+        const bool keep = !SameCharacter(was, wasLength, is, isLength) && wasLength <= isLength &&
+                          !CodePageHolds(codePage, is, isLength) && CodePageHolds(codePage, was, wasLength);
+        const wchar_t* kept = keep ? was : is;
+        const unsigned keptLength = keep ? wasLength : isLength;
+        for (unsigned i = 0; i < keptLength; ++i)
+            mapped->units[write + i] = kept[i];
+        write += keptLength;
+        read += isLength;
+        from += wasLength;
+    }
+    mapped->length = write;
+    mapped->units[write] = 0;
+}
+
+// Replaces `text` by its mapping into the other script; `flag` 0 leaves it as it is. For a code-page
+// target, characters the code page holds are not mapped away from it.
+bool MapText(DWORD flag, TextFormat to, WideText* text) {
     if (flag == 0 || text->length == 0)
         return true;
     WideText mapped;
-    const UINT64 capacity = text->length + 1;
-    bool mappedOk = MapInto(flag, *text, capacity, &mapped);
-    // Our table keeps the length; the platform's mapping does not promise to, so it gets one try with more room.
-    if (!mappedOk && GetLastError() == ERROR_INSUFFICIENT_BUFFER)
-        mappedOk = MapInto(flag, *text, 2 * capacity, &mapped);
-    if (!mappedOk)
+    if (!MapScript(flag, *text, &mapped))
         return false;
+    if (EncodingOf(to) == TextEncoding::CodePage)
+        KeepCharactersTheCodePageHolds(CodePageOf(to), *text, &mapped);
     FreeWideText(text);
     *text = mapped;
     return true;
@@ -184,15 +270,20 @@ bool EncodeMultiByte(UINT codePage, const WideText& text, Signature signature, B
     if (text.length > kMaxIntCount)
         return false;
     const int length = static_cast<int>(text.length);
-    // Characters the code page lacks become its default character, as the platform chooses.
-    const int bodySize = WideCharToMultiByte(codePage, 0, text.units, length, nullptr, 0, nullptr, nullptr);
-    if (bodySize <= 0 || !AllocateFileContent(signature, static_cast<UINT64>(bodySize), content))
+    // A unit takes at most three bytes in UTF-8 and two in a code page, so one call fills a body of that
+    // size, with no call first to size it.
+    const UINT64 most = text.length * (codePage == CP_UTF8 ? 3 : 2);
+    const int room = static_cast<int>(most < kMaxIntCount ? most : kMaxIntCount);
+    if (!AllocateFileContent(signature, static_cast<UINT64>(room), content))
         return false;
+    // Characters the code page lacks become its default character, as the platform chooses.
     char* body = reinterpret_cast<char*>(content->bytes + signature.length);
-    if (WideCharToMultiByte(codePage, 0, text.units, length, body, bodySize, nullptr, nullptr) != bodySize) {
+    const int bodySize = WideCharToMultiByte(codePage, 0, text.units, length, body, room, nullptr, nullptr);
+    if (bodySize <= 0) {
         FreeByteBuffer(content);
         return false;
     }
+    content->size = signature.length + static_cast<UINT64>(bodySize);
     return true;
 }
 
@@ -211,7 +302,7 @@ bool ConvertText(const unsigned char* source, UINT64 size, TextFormat from, Text
     WideText text;
     if (!DecodeText(source, size, from, &text))
         return false;
-    const bool converted = MapText(ScriptMappingFor(from, to), &text) && EncodeText(text, to, result);
+    const bool converted = MapText(ScriptMappingFor(from, to), to, &text) && EncodeText(text, to, result);
     FreeWideText(&text);
     return converted;
 }
