@@ -16,7 +16,7 @@ import sys
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tests" / "fixtures"))
-from opencc_reference import holds, manual_pages, mend, opencc  # noqa: E402
+from opencc_reference import holds, manual_pages, mend, opencc, split_like  # noqa: E402
 
 
 def has_chinese(line):
@@ -28,9 +28,11 @@ def main():
         sys.exit(__doc__)
     manpages, characters, output = sys.argv[1], Path(sys.argv[2]), Path(sys.argv[3])
     lines = [line for page in manual_pages(manpages, "zh_CN") for line in page.splitlines() if has_chinese(line)]
-    lines = [line for line in lines if all(holds("cp936", c) for c in line)]
-    mapped = [mend("cp950", s, m) for s, m in zip(lines, opencc("T", lines))]
-    kept = [(s, m) for s, m in zip(lines, mapped) if all(holds("cp950", c) for c in m)]
+    lines = [line for line in lines if holds("cp936", line)]
+    # No key of OpenCC's holds a line end, and every key keeps its length: the lines map one by one.
+    mapped = split_like(opencc("T", ["\n".join(lines)])[0], [line + "\n" for line in lines])
+    mapped = [mend("cp950", s, m[:len(s)]) for s, m in zip(lines, mapped)]
+    kept = [(s, m) for s, m in zip(lines, mapped) if holds("cp950", m)]
     output.mkdir(parents=True, exist_ok=True)
     (output / "prose-gb2312.txt").write_bytes("".join(s + "\r\n" for s, _ in kept).encode("cp936"))
     (output / "prose-big5.txt").write_bytes("".join(m + "\r\n" for _, m in kept).encode("cp950"))
