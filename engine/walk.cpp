@@ -9,13 +9,23 @@ namespace {
 // What "\*.*" adds to a folder's path when the folder is entered.
 constexpr int kFolderPatternLength = 4;
 
-// A folder's identity on its volume: the same whichever link, junction or path leads to it.
+// A folder's identity on its volume: the same whichever link, junction or path leads to it. The 128-bit
+// file ID where the file system gives one (ReFS does not keep its 64-bit file index unique), else the file
+// index in the low half. No folder is known by ID 0, so a slot holding it is free.
 struct FolderIdentity {
-    DWORD volume;
-    DWORD indexHigh;
-    DWORD indexLow;
-    DWORD used;  // slot taken
+    ULONGLONG volume;
+    ULONGLONG idLow;
+    ULONGLONG idHigh;
 };
+
+// FILE_ID_INFO and its class for GetFileInformationByHandleEx, which the headers declare only for
+// Windows 8 and later. Windows 7 refuses the class, and the file index is taken instead.
+struct FileIdInformation {
+    ULONGLONG volumeSerialNumber;
+    ULONGLONG idLow;  // FILE_ID_128, little-endian
+    ULONGLONG idHigh;
+};
+constexpr auto kFileIdInfo = static_cast<FILE_INFO_BY_HANDLE_CLASS>(18);
 
 // The folders one request has walked: an open-addressing hash set on the process heap. It grows with
 // the number of folders walked, never with the number of files.
@@ -32,8 +42,6 @@ struct Walk {
     VisitedFolders visited;
 };
 
-enum class Visit { First, Again, Unknown };
-
 // One folder's entries, taken in full before any of them is converted: each conversion replaces its file
 // with a new directory entry, and some file systems (FAT32, exFAT) can return such an entry again to a
 // listing still in progress. Each record is a kind unit, the name and its terminator.
@@ -45,11 +53,16 @@ struct EntryList {
 
 constexpr wchar_t kFileEntry = L'f';
 constexpr wchar_t kFolderEntry = L'd';
+constexpr wchar_t kLinkedFolderEntry = L'l';  // a symbolic link, junction or other reparse point
 constexpr SIZE_T kFirstListCapacity = 4096;
 
+bool IsFree(const FolderIdentity& slot) {
+    return (slot.idLow | slot.idHigh) == 0;
+}
+
 SIZE_T SlotOf(const FolderIdentity& identity, SIZE_T capacity) {
-    unsigned long long key = (static_cast<unsigned long long>(identity.indexHigh) << 32) | identity.indexLow;
-    key ^= static_cast<unsigned long long>(identity.volume) * 0x9E3779B97F4A7C15ull;
+    unsigned long long key = identity.idLow ^ (identity.idHigh * 0xC2B2AE3D27D4EB4Full);
+    key ^= identity.volume * 0x9E3779B97F4A7C15ull;
     key ^= key >> 31;
     key *= 0xBF58476D1CE4E5B9ull;
     key ^= key >> 29;
@@ -57,13 +70,13 @@ SIZE_T SlotOf(const FolderIdentity& identity, SIZE_T capacity) {
 }
 
 bool SameFolder(const FolderIdentity& a, const FolderIdentity& b) {
-    return a.volume == b.volume && a.indexHigh == b.indexHigh && a.indexLow == b.indexLow;
+    return a.volume == b.volume && a.idLow == b.idLow && a.idHigh == b.idHigh;
 }
 
 // Returns the slot holding `identity`, or the free slot where it belongs.
 FolderIdentity* FindSlot(FolderIdentity* slots, SIZE_T capacity, const FolderIdentity& identity) {
     SIZE_T slot = SlotOf(identity, capacity);
-    while (slots[slot].used && !SameFolder(slots[slot], identity)) {
+    while (!IsFree(slots[slot]) && !SameFolder(slots[slot], identity)) {
         slot = (slot + 1) & (capacity - 1);
     }
     return &slots[slot];
@@ -77,7 +90,7 @@ bool GrowVisited(VisitedFolders& visited) {
         return false;
     }
     for (SIZE_T i = 0; i < visited.capacity; ++i) {
-        if (visited.slots[i].used) {
+        if (!IsFree(visited.slots[i])) {
             *FindSlot(slots, capacity, visited.slots[i]) = visited.slots[i];
         }
     }
@@ -96,50 +109,46 @@ void FreeVisited(VisitedFolders& visited) {
     visited = {};
 }
 
-// Records that the folder is being walked. A folder that can't be recorded is treated as possibly walked:
-// walking it twice could convert its files twice.
-Visit MarkVisited(VisitedFolders& visited, const FolderIdentity& identity) {
-    // Kept at most half full so that probing stays short.
-    if ((visited.count + 1) * 2 > visited.capacity && !GrowVisited(visited)) {
-        return Visit::Unknown;
-    }
-    FolderIdentity* slot = FindSlot(visited.slots, visited.capacity, identity);
-    if (slot->used) {
-        return Visit::Again;
-    }
-    *slot = identity;
-    slot->used = 1;
-    ++visited.count;
-    return Visit::First;
+bool WasWalked(const VisitedFolders& visited, const FolderIdentity& identity) {
+    return visited.capacity != 0 && !IsFree(*FindSlot(visited.slots, visited.capacity, identity));
 }
 
-// The identity of the folder itself, not of a link to it: the open follows links and junctions.
+// Records that the folder has been listed; false when there is no memory to record it.
+bool RecordWalked(VisitedFolders& visited, const FolderIdentity& identity) {
+    // Kept at most half full so that probing stays short.
+    if ((visited.count + 1) * 2 > visited.capacity && !GrowVisited(visited)) {
+        return false;
+    }
+    FolderIdentity* slot = FindSlot(visited.slots, visited.capacity, identity);
+    if (IsFree(*slot)) {
+        *slot = identity;
+        ++visited.count;
+    }
+    return true;
+}
+
+// The identity of the folder itself, not of a link to it: the open follows links and junctions. False
+// when it can't be told: the folder can't be opened or queried (some network and virtual drives), or the
+// file system gives every file the ID 0.
 bool ReadFolderIdentity(const wchar_t* folder, FolderIdentity* identity) {
     HANDLE handle = CreateFileW(folder, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         return false;
     }
+    FileIdInformation id;
     BY_HANDLE_FILE_INFORMATION information;
-    const BOOL known = GetFileInformationByHandle(handle, &information);
+    bool known = true;
+    if (GetFileInformationByHandleEx(handle, kFileIdInfo, &id, sizeof(id))) {
+        *identity = {id.volumeSerialNumber, id.idLow, id.idHigh};
+    } else if (GetFileInformationByHandle(handle, &information)) {
+        const ULONGLONG index = (static_cast<ULONGLONG>(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
+        *identity = {information.dwVolumeSerialNumber, index, 0};
+    } else {
+        known = false;
+    }
     CloseHandle(handle);
-    if (!known || (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-        return false;
-    }
-    identity->volume = information.dwVolumeSerialNumber;
-    identity->indexHigh = information.nFileIndexHigh;
-    identity->indexLow = information.nFileIndexLow;
-    identity->used = 0;
-    return true;
-}
-
-// Visits the folder for the first time in this request, or tells that it must not be walked.
-bool FirstVisit(Walk& walk, const wchar_t* folder) {
-    FolderIdentity identity;
-    if (!ReadFolderIdentity(folder, &identity)) {
-        return false;
-    }
-    return MarkVisited(walk.visited, identity) == Visit::First;
+    return known && !IsFree(*identity);
 }
 
 bool AppendEntry(EntryList& list, wchar_t kind, const wchar_t* name, int nameLength) {
@@ -196,7 +205,9 @@ bool ListEntries(const wchar_t* pattern, int prefixLength, bool recurse, EntryLi
                 prefixLength + nameLength + kFolderPatternLength >= MAX_PATH) {
                 continue;
             }
-            complete = AppendEntry(list, kFolderEntry, found.cFileName, nameLength);
+            const wchar_t kind =
+                (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? kLinkedFolderEntry : kFolderEntry;
+            complete = AppendEntry(list, kind, found.cFileName, nameLength);
         } else {
             if (prefixLength + nameLength >= MAX_PATH) {
                 continue;
@@ -209,10 +220,15 @@ bool ListEntries(const wchar_t* pattern, int prefixLength, bool recurse, EntryLi
 }
 
 // Converts what `pattern` matches in its folder and, when recursing, walks each subfolder depth first.
-// `pattern` fits a path buffer and its first `prefixLength` units are its folder, ending in a backslash.
-void WalkFolder(Walk& walk, const wchar_t* pattern, int prefixLength) {
+// `pattern` fits a path buffer and its first `prefixLength` units are its folder, ending in a backslash;
+// `identity` is the folder's, or null when it can't be told.
+void WalkFolder(Walk& walk, const wchar_t* pattern, int prefixLength, const FolderIdentity* identity) {
     EntryList list = {};
-    if (!ListEntries(pattern, prefixLength, walk.recurse, list)) {
+    // A folder counts as walked once its listing is taken, so that one that can't be listed now is still
+    // walked if another route leads to it. One that can't be recorded is not walked: a link might lead
+    // into it again.
+    if (!ListEntries(pattern, prefixLength, walk.recurse, list) ||
+        (identity != nullptr && !RecordWalked(walk.visited, *identity))) {
         FreeEntries(list);
         return;
     }
@@ -234,11 +250,15 @@ void WalkFolder(Walk& walk, const wchar_t* pattern, int prefixLength) {
             ConvertFile(path, walk.from, walk.to);
             continue;
         }
-        if (!FirstVisit(walk, path)) {
+        // Only a link or junction can lead back into a folder already walked, and a file converted twice is
+        // ruined: a linked folder whose identity can't be told is left out.
+        FolderIdentity folder;
+        const bool known = ReadFolderIdentity(path, &folder);
+        if (known ? WasWalked(walk.visited, folder) : kind == kLinkedFolderEntry) {
             continue;
         }
         lstrcpynW(path + length, L"\\*.*", MAX_PATH - length);
-        WalkFolder(walk, path, length + 1);
+        WalkFolder(walk, path, length + 1, known ? &folder : nullptr);
     }
     FreeEntries(list);
 }
@@ -251,6 +271,25 @@ int BoundedLength(const wchar_t* text) {
         }
     }
     return -1;
+}
+
+// Writes the full path of the folder that the first `folderLength` units of `pattern` name (the current
+// folder when there are none), ending in a backslash: relative and drive-relative paths ("C:*.txt"), forward
+// slashes and ".." elements are resolved once here, so each entry's path is composed from the folder that
+// is really listed. Returns its length, or 0 when it can't be resolved or leaves no room for a name.
+int FullFolderPath(const wchar_t* pattern, int folderLength, wchar_t* full) {
+    wchar_t folder[MAX_PATH];
+    lstrcpynW(folder, folderLength == 0 ? L"." : pattern, folderLength == 0 ? 2 : folderLength + 1);
+    const DWORD length = GetFullPathNameW(folder, MAX_PATH, full, nullptr);
+    if (length == 0 || length >= MAX_PATH - 1) {
+        return 0;
+    }
+    if (full[length - 1] == L'\\') {
+        return static_cast<int>(length);
+    }
+    full[length] = L'\\';
+    full[length + 1] = L'\0';
+    return static_cast<int>(length) + 1;
 }
 
 }  // namespace
@@ -272,36 +311,32 @@ void ConvertPath(const ConversionRequest& request) {
 }
 
 void WalkPattern(const wchar_t* pattern, bool recurse, TextFormat from, TextFormat to) {
-    if (pattern == nullptr || BoundedLength(pattern) <= 0) {
+    const int length = pattern == nullptr ? 0 : BoundedLength(pattern);
+    if (length <= 0) {
         return;
     }
-    // The full path is what the listing sees: relative paths, drive-relative paths ("C:*.txt"), forward
-    // slashes and ".." elements are resolved once here, so each entry's path is composed from the folder
-    // that was really listed.
-    wchar_t full[MAX_PATH];
-    const DWORD fullLength = GetFullPathNameW(pattern, MAX_PATH, full, nullptr);
-    if (fullLength == 0 || fullLength >= MAX_PATH) {
-        return;
-    }
-    int prefixLength = 0;
-    for (int i = 0; i < static_cast<int>(fullLength); ++i) {
-        if (full[i] == L'\\') {
-            prefixLength = i + 1;
+    int nameStart = 0;
+    for (int i = 0; i < length; ++i) {
+        if (pattern[i] == L'\\' || pattern[i] == L'/' || (i == 1 && pattern[i] == L':')) {
+            nameStart = i + 1;
         }
     }
     // A pattern that names no entry (a path ending in a backslash) matches nothing.
-    if (prefixLength == 0 || prefixLength == static_cast<int>(fullLength)) {
+    if (nameStart == length) {
+        return;
+    }
+    wchar_t full[MAX_PATH];
+    const int prefixLength = FullFolderPath(pattern, nameStart, full);
+    if (prefixLength == 0 || prefixLength + length - nameStart >= MAX_PATH) {
         return;
     }
     Walk walk = {from, to, recurse, {}};
-    if (recurse) {
-        wchar_t folder[MAX_PATH];
-        lstrcpynW(folder, full, prefixLength + 1);
-        if (!FirstVisit(walk, folder)) {
-            FreeVisited(walk.visited);
-            return;
-        }
-    }
-    WalkFolder(walk, full, prefixLength);
+    // The folder named by the request is walked even when its identity can't be told.
+    FolderIdentity identity;
+    const bool known = recurse && ReadFolderIdentity(full, &identity);
+    // The last element is listed as typed: GetFullPathNameW would strip its trailing dots and spaces, and
+    // "*." matches the names without an extension.
+    lstrcpynW(full + prefixLength, pattern + nameStart, MAX_PATH - prefixLength);
+    WalkFolder(walk, full, prefixLength, known ? &identity : nullptr);
     FreeVisited(walk.visited);
 }

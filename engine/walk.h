@@ -16,6 +16,9 @@ struct ConversionRequest {
 void ConvertPath(const ConversionRequest& request);
 
 // Converts every file that `pattern` matches and, when `recurse` is set, walks each matching folder
-// depth first with the pattern "*.*". Within one call each folder is walked at most once, however many
-// links lead to it, and a file or folder whose path would not fit in MAX_PATH units is skipped whole.
+// depth first with the pattern "*.*". The pattern's folder is made a full path; its last element is listed
+// as typed, trailing dots and spaces included. Within one call each folder is walked at most once, however
+// many links lead to it: a subfolder whose identity can't be told is walked when it is a plain folder and
+// left out when it is reached through a link or junction. A file or folder whose path would not fit in
+// MAX_PATH units is skipped whole.
 void WalkPattern(const wchar_t* pattern, bool recurse, TextFormat from, TextFormat to);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "file_conversion.h"
+#include "import_patch.h"
 #include "test_files.h"
 #include "walk.h"
 
@@ -26,6 +27,8 @@ std::vector<Call> g_calls;
 
 void ConvertFile(const wchar_t* path, TextFormat from, TextFormat to) {
     g_calls.push_back({path, from, to});
+    if (g_calls.size() > 10000)  // round a link loop without end: stop before memory runs out
+        std::abort();
 }
 
 namespace {
@@ -113,6 +116,7 @@ TEST(Walk, WhatEachRequestConverts) {
     const std::vector<std::wstring> txt = {L"a.txt", L"B.TXT", L"with space.txt", L"\u4E2D\u6587 \u540D.txt"};
     const ModeCase cases[] = {
         {"one file", L"\\a.txt", false, {L"a.txt"}},
+        {"one file typed with a trailing dot and space", L"\\a.txt. ", false, {L"a.txt"}},
         {"one file named in Chinese", L"\\\u4E2D\u6587 \u540D.txt", false, {L"\u4E2D\u6587 \u540D.txt"}},
         {"pattern: matching folder ignored, subfolders not entered", L"\\*.txt", false, txt},
         {"pattern without a dot", L"\\sub\\*", false, {L"sub\\d.txt"}},
@@ -184,6 +188,39 @@ TEST(Walk, PathsThatDoNotFitAreSkippedWhole) {
     }
 }
 
+// FindFirstFileW as the walk sees it: each pattern is recorded, and the first listing whose pattern ends in
+// g_failFirst fails, as a folder that can't be listed at that moment.
+std::vector<std::wstring> g_listed;
+std::wstring g_failFirst;
+
+HANDLE WINAPI RecordingFindFirst(LPCWSTR pattern, LPWIN32_FIND_DATAW found) {
+    g_listed.push_back(pattern);
+    if (!g_failFirst.empty() && g_listed.back().ends_with(g_failFirst)) {
+        g_failFirst.clear();
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    return FindFirstFileExW(pattern, FindExInfoStandard, found, FindExSearchNameMatch, nullptr, 0);
+}
+
+// Only the folder is made a full path: on Windows "*." lists the names without an extension, and
+// GetFullPathNameW would strip the dot (Wine's listing ignores it, so only the pattern can show it).
+TEST(Walk, ThePatternsLastElementIsListedAsTyped) {
+    TempDir dir;
+    wchar_t previous[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, previous);
+    ASSERT_TRUE(SetCurrentDirectoryW(dir.path().c_str()));
+    ImportPatch patch("kernel32.dll", "FindFirstFileW", &RecordingFindFirst);
+    // Full, with a forward slash and "..", relative, drive-relative.
+    for (const std::wstring& text :
+         {dir / L"*.", dir.path() + L"/sub/..\\*. ", std::wstring(L"*."), dir.path().substr(0, 2) + L"*."}) {
+        g_listed.clear();
+        Convert(text, false);
+        EXPECT_EQ(g_listed, std::vector<std::wstring>{dir / text.substr(text.find(L'*'))}) << Narrow(text);
+    }
+    SetCurrentDirectoryW(previous);
+}
+
 using Identity = std::tuple<DWORD, DWORD, DWORD>;
 
 Identity IdentityOf(const std::wstring& path) {
@@ -196,25 +233,70 @@ Identity IdentityOf(const std::wstring& path) {
     return {information.dwVolumeSerialNumber, information.nFileIndexHigh, information.nFileIndexLow};
 }
 
+// Drives that can't tell a folder's identity refuse the open or give every file the ID 0; Windows 7 has no
+// 128-bit file IDs.
+HANDLE WINAPI RefuseOpen(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return INVALID_HANDLE_VALUE;
+}
+
+BOOL WINAPI RefuseFileId(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+}
+
+BOOL WINAPI ZeroFileId(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID information, DWORD size) {
+    ZeroMemory(information, size);
+    return TRUE;
+}
+
 // The tree (made by link_tree.sh) links back to its own top, to an ancestor two levels up, to a folder
-// itself, to a folder of the tree a second time, and twice to a folder outside it.
+// itself, to a folder of the tree a second time, and twice to a folder outside it. Where folders can't be
+// told apart, the plain ones are all walked and the links left out, so the folder outside is not reached.
 TEST(Walk, LinkedFoldersAreWalkedOnce) {
     const char* tree = std::getenv("QTX_WALK_LINK_TREE");
     if (tree == nullptr)
         GTEST_SKIP() << "QTX_WALK_LINK_TREE is set by the CTest fixture that makes the linked tree";
     const std::wstring base = FromUnixPath(tree);
-    std::map<Identity, int> expected;
-    for (const wchar_t* file : {L"root\\a.txt", L"root\\sub\\b.txt", L"root\\sub\\deeper\\c.txt", L"elsewhere\\d.txt"})
-        expected[IdentityOf(base + L"\\" + file)] = 1;
-    ASSERT_EQ(expected.size(), 4u);
+    std::map<Identity, int> inTree, throughLinks;
+    for (const wchar_t* file : {L"root\\a.txt", L"root\\sub\\b.txt", L"root\\sub\\deeper\\c.txt"})
+        inTree[IdentityOf(base + L"\\" + file)] = 1;
+    throughLinks = inTree;
+    throughLinks[IdentityOf(base + L"\\elsewhere\\d.txt")] = 1;
+    ASSERT_EQ(throughLinks.size(), 4u);
 
-    for (const wchar_t* suffix : {L"\\root", L"\\root\\sub\\up\\sub\\deeper\\top"}) {
-        SCOPED_TRACE(Narrow(suffix));
-        const std::vector<std::wstring> paths = Convert(base + suffix, true);
-        std::map<Identity, int> seen;
-        for (const std::wstring& path : paths)
-            ++seen[IdentityOf(path)];
-        EXPECT_EQ(seen, expected) << "got:" << Show(paths);
+    const struct {
+        const char* what;
+        decltype(&CreateFileW) open;  // the platform's own, or a stand-in
+        decltype(&GetFileInformationByHandleEx) fileId;
+        const wchar_t* failFirst;  // the first listing of this pattern fails
+        const std::map<Identity, int>& expected;
+    } cases[] = {
+        {"identities known", &CreateFileW, &GetFileInformationByHandleEx, L"", throughLinks},
+        {"no file ID (Windows 7): the file index tells", &CreateFileW, &RefuseFileId, L"", throughLinks},
+        {"the first route to a folder can't list it", &CreateFileW, &GetFileInformationByHandleEx, L"\\again\\*.*",
+         throughLinks},
+        {"folders can't be opened", &RefuseOpen, &GetFileInformationByHandleEx, L"", inTree},
+        {"file ID 0", &CreateFileW, &ZeroFileId, L"", inTree},
+    };
+    for (const auto& c : cases) {
+        for (const wchar_t* suffix : {L"\\root", L"\\root\\sub\\up\\sub\\deeper\\top"}) {
+            SCOPED_TRACE(c.what + (" from " + Narrow(suffix)));
+            std::vector<std::wstring> paths;
+            {
+                ImportPatch open("kernel32.dll", "CreateFileW", c.open);
+                ImportPatch fileId("kernel32.dll", "GetFileInformationByHandleEx", c.fileId);
+                ImportPatch find("kernel32.dll", "FindFirstFileW", &RecordingFindFirst);
+                ASSERT_TRUE(open.active() && fileId.active() && find.active());
+                g_failFirst = c.failFirst;
+                paths = Convert(base + suffix, true);
+                EXPECT_TRUE(g_failFirst.empty()) << "no listing failed";
+            }
+            std::map<Identity, int> seen;
+            for (const std::wstring& path : paths)
+                ++seen[IdentityOf(path)];
+            EXPECT_EQ(seen, c.expected) << "got:" << Show(paths);
+        }
     }
 }
 
