@@ -266,22 +266,19 @@ bool MapOneByOne(Step* step, UINT64 i) {
     return true;
 }
 
-// What may start at a place, by its first three units: nothing but the first unit's own value (0), a two-unit
-// key of the pairs table and nothing longer (kMayBePair), or something to look up in full (kSearch).
-// Computed without a branch; a unit no key starts with reads word 0 of the filter, which stays in the cache.
+// What may start at a place whose first unit's cell is of `kind` (its bits 16 and 17, not 0), by the
+// place's first three units: nothing but the first unit's own value (0), a two-unit key of the pairs table
+// and nothing longer (kMayBePair), or something to look up in full (any other). Computed without a branch.
 constexpr unsigned kMayBePair = 1;
-constexpr unsigned kSearch = 2;
 
-unsigned WhatMayStart(const ScriptTable& table, unsigned cell, unsigned unit, unsigned next, unsigned third) {
-    const unsigned kind = cell >> 16;
-    const unsigned some = 0u - (kind != 0);
+unsigned WhatMayStart(const ScriptTable& table, unsigned kind, unsigned unit, unsigned next, unsigned third) {
     const UINT64 hash = Hash2(unit, next);
     const UINT64 hash3 = Hash3(hash, third);
     const unsigned pairMask = MaskOf(hash, kTwoUnitKey);
     const unsigned longerMask = MaskOf(hash3, kThreeUnitPrefix);
-    const unsigned pair = (table.filter[(hash >> table.wordShift) & some] & pairMask) == pairMask;
-    const unsigned longer = (table.filter[(hash3 >> table.wordShift) & some] & longerMask) == longerMask;
-    // Kind 1: keys longer than one unit start with this unit; kinds 2 and 3: it is always looked up.
+    const unsigned pair = (table.filter[hash >> table.wordShift] & pairMask) == pairMask;
+    const unsigned longer = (table.filter[hash3 >> table.wordShift] & longerMask) == longerMask;
+    // Kind 1: longer keys start with this unit; kinds 2 and 3: it is always looked up.
     return (kind & pair) | (kind & longer) << 1 | (kind & 2);
 }
 
@@ -302,24 +299,25 @@ bool MapStep(const ScriptTable& table, const WideText& text, Segments* segments,
     UINT64 done = 0;
     while (done < text.length) {
         const UINT64 blockEnd = text.length - done < kBlockUnits ? text.length : done + kBlockUnits;
-        // Every unit's own value, and the places where some key longer than one unit starts with the unit.
+        // Every unit's own value, and the places where some key longer than one unit starts with the unit,
+        // with the kind of its cell.
         unsigned count = 0;
         for (UINT64 i = done; i < blockEnd; ++i) {
             const unsigned unit = source[i];
             const unsigned cell = CellOf(table, unit);
             out[i] = OwnValue(cell, unit);
-            marked[count] = static_cast<unsigned>(i - done);
+            marked[count] = static_cast<unsigned>(i - done) << 2 | cell >> 16;
             count += cell >= kMayStartLonger;
         }
         // Of those, the places where the units that follow may make a key.
         unsigned kept = 0;
         for (unsigned m = 0; m < count; ++m) {
-            const UINT64 i = done + marked[m];
+            const UINT64 i = done + (marked[m] >> 2);
             // The unit after the last is the terminator, which no key holds; the one after that is only
             // read while there is one.
             const unsigned third = i + 1 < text.length ? source[i + 2] : 0;
-            const unsigned what = WhatMayStart(table, CellOf(table, source[i]), source[i], source[i + 1], third);
-            marked[kept] = marked[m] << 2 | what;
+            const unsigned what = WhatMayStart(table, marked[m] & 3u, source[i], source[i + 1], third);
+            marked[kept] = (marked[m] & ~3u) | what;
             kept += what != 0;
         }
         count = kept;
