@@ -213,6 +213,16 @@ BOOL WINAPI FlushFailing(HANDLE) {
     return FALSE;
 }
 
+int WINAPI DecodeFailing(UINT, DWORD, LPCCH, int, LPWSTR, int) {
+    SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+    return 0;
+}
+
+int WINAPI EncodeFailing(UINT, DWORD, LPCWCH, int, LPSTR, int, LPCCH, LPBOOL) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+}
+
 std::wstring movedAside;
 
 // What Windows reports when the original went to the backup name and the new file could not take its place.
@@ -265,6 +275,8 @@ const Fault kFaults[] = {
     {"ShortWriteThenNothing", [](const std::wstring& p) { ConvertWith(p, "WriteFile", &WriteShortThenNothing); }},
     {"FailingWrite", [](const std::wstring& p) { ConvertWith(p, "WriteFile", &WriteFailing); }},
     {"FailingFlush", [](const std::wstring& p) { ConvertWith(p, "FlushFileBuffers", &FlushFailing); }},
+    {"FailingDecode", [](const std::wstring& p) { ConvertWith(p, "MultiByteToWideChar", &DecodeFailing); }},
+    {"FailingEncode", [](const std::wstring& p) { ConvertWith(p, "WideCharToMultiByte", &EncodeFailing); }},
     {"ReplaceFailsWithTheOriginalMovedAside",
      [](const std::wstring& p) { ConvertWith(p, "ReplaceFileW", &ReplaceMovingTheOriginalAside); }},
     {"AndItCantBeMovedBack",

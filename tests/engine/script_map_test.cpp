@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "import_patch.h"
 #include "script_map.h"
 #include "seeded_texts.h"
 #include "test_files.h"
@@ -70,6 +71,23 @@ TEST(MapScript, SeededTextsAsOpenccMapsThem) {
         }
     }
     EXPECT_EQ(wrong, 0) << "of " << std::size(fixtures::kSeededTexts) << " texts";
+}
+
+LPVOID WINAPI GrowingFails(HANDLE, DWORD, LPVOID, SIZE_T) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+}
+
+// A text whose mapping needs more units than it has (U+4980 becomes U+289AB, a surrogate pair) is refused,
+// not written past its end, when the mapped text cannot grow.
+TEST(MapScript, RefusesWhenTheMappedTextCannotGrow) {
+    if (PlatformMaps())
+        GTEST_SKIP() << "the platform maps here";
+    const std::u16string growing(3000, u'\u4980');
+    ASSERT_EQ(Map(kToTraditional, growing).size(), 2 * growing.size()) << "the text no longer grows";
+    ImportPatch<decltype(&HeapReAlloc)> patch("kernel32.dll", "HeapReAlloc", &GrowingFails);
+    ASSERT_TRUE(patch.active());
+    EXPECT_EQ(Map(kToTraditional, growing), u"(failed)");
 }
 
 // The corpus check: manpages-zh's pages converted by ConvertText, against opencc's output (and, for a code

@@ -78,7 +78,7 @@ const Character* Find(char32_t code) {
 }
 
 // OpenCC's s2tw and tw2s done the way OpenCC's own code does them, from its dictionaries dumped as text
-// (the build's dumps, named by QTX_OPENCC_DUMPS): the text is cut into segments, each a longest phrase of a
+// (where the build dumped them): the text is cut into segments, each a longest phrase of a
 // segmentation dictionary or a run where none starts; each segment then goes through each step, where at
 // each place the first dictionary of the step that has a key there gives its longest key's first value.
 // Nothing here shares code or tables with the program.
@@ -94,11 +94,10 @@ const Dictionary& OpenccDictionary(const std::string& name) {
     Dictionary& d = it->second;
     if (!added)
         return d;
-    const char* folder = std::getenv("QTX_OPENCC_DUMPS");
-    const Bytes dump = ReadFileBytes(FromUnixPath(folder != nullptr ? folder : "") + L"\\" +
-                                     std::wstring(name.begin(), name.end()) + L".txt");
+    const Bytes dump =
+        ReadFileBytes(FromUnixPath(QTX_OPENCC_DUMPS) + L"\\" + std::wstring(name.begin(), name.end()) + L".txt");
     if (dump.empty()) {
-        ADD_FAILURE() << "no dump of OpenCC's " << name << " in QTX_OPENCC_DUMPS";
+        ADD_FAILURE() << "no dump of OpenCC's " << name << " in " << QTX_OPENCC_DUMPS;
         return d;
     }
     d.text.resize(dump.size());
