@@ -1,5 +1,6 @@
 #include "text_conversion.h"
 
+#include "code_page_mend.h"
 #include "heap_buffer.h"
 #include "script_map.h"
 
@@ -112,118 +113,6 @@ bool DecodeText(const unsigned char* bytes, UINT64 size, TextFormat from, WideTe
     if (EncodingOf(from) == TextEncoding::Utf16)
         return DecodeUtf16(bytes, size, text);
     return DecodeMultiByte(CodePageOf(from), bytes, size, text);
-}
-
-// A surrogate pair is one character; any other unit, a lone surrogate too, is one on its own.
-unsigned CharacterLength(const wchar_t* units, UINT64 rest) {
-    return rest >= 2 && IS_HIGH_SURROGATE(units[0]) && IS_LOW_SURROGATE(units[1]) ? 2 : 1;
-}
-
-UINT64 CharacterCount(const WideText& text) {
-    UINT64 count = 0;
-    for (UINT64 i = 0; i < text.length; i += CharacterLength(text.units + i, text.length - i))
-        ++count;
-    return count;
-}
-
-// Whether the code page has an exact code for the character: it comes back from a round trip through the
-// code page unchanged, without a best-fit look-alike.
-bool RoundTrips(UINT codePage, const wchar_t* character, unsigned length) {
-    char bytes[8];
-    BOOL defaulted = FALSE;
-    const int size = WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, character, static_cast<int>(length), bytes,
-                                         sizeof bytes, nullptr, &defaulted);
-    if (size <= 0 || defaulted)
-        return false;
-    wchar_t back[4];
-    const int backLength = MultiByteToWideChar(codePage, 0, bytes, size, back, 4);
-    if (backLength != static_cast<int>(length))
-        return false;
-    for (unsigned i = 0; i < length; ++i) {
-        if (back[i] != character[i])
-            return false;
-    }
-    return true;
-}
-
-// Single units already asked about, per target code page: 0 not yet known, else kHeld or kNotHeld.
-enum : unsigned char { kHeld = 1, kNotHeld = 2 };
-unsigned char g_heldByBig5[0x10000];
-unsigned char g_heldByGbk[0x10000];
-
-bool CodePageHolds(UINT codePage, const wchar_t* character, unsigned length) {
-    unsigned char* known = codePage == 950 ? g_heldByBig5 : codePage == 936 ? g_heldByGbk : nullptr;
-    if (known == nullptr || length != 1)
-        return RoundTrips(codePage, character, length);
-    unsigned char& state = known[static_cast<unsigned>(character[0])];
-    if (state == 0)
-        state = RoundTrips(codePage, character, 1) ? kHeld : kNotHeld;
-    return state == kHeld;
-}
-
-bool SameCharacter(const wchar_t* a, unsigned aLength, const wchar_t* b, unsigned bLength) {
-    return aLength == bLength && a[0] == b[0] && (aLength == 1 || a[1] == b[1]);
-}
-
-// Whether a text holds the first unit of a surrogate pair (or a lone one), counted without a branch.
-bool HoldsHighSurrogate(const WideText& text) {
-    unsigned found = 0;
-    for (UINT64 i = 0; i < text.length; ++i)
-        found |= (text.units[i] & 0xFC00u) == 0xD800u;
-    return found != 0;
-}
-
-// Where the mapped unit differs from the source's at the same place: keeps the source unit if the code page
-// holds it and not the mapped one.
-bool KeepsSource(UINT codePage, wchar_t was, wchar_t is) {
-    return was != is && !CodePageHolds(codePage, &is, 1) && CodePageHolds(codePage, &was, 1);
-}
-
-// Mapping must never lose a character to a code page's default character: where it turned a character the
-// target's code page holds into one it does not, the source character stays. Characters are matched by
-// place, which holds for our tables (every key keeps its number of characters); where a mapping changed the
-// number of characters (the platform's may), the text stays as mapped.
-void KeepCharactersTheCodePageHolds(UINT codePage, const WideText& source, WideText* mapped) {
-    // The usual case: one unit per character on both sides, so places are units.
-    if (source.length == mapped->length && !HoldsHighSurrogate(source) && !HoldsHighSurrogate(*mapped)) {
-        for (UINT64 i = 0; i < source.length; ++i) {
-            // Most units come through mapping unchanged: four at a time are passed over while they do.
-            UINT64 was, is;
-            while (i + 4 <= source.length) {
-                __builtin_memcpy(&was, source.units + i, 8);
-                __builtin_memcpy(&is, mapped->units + i, 8);
-                if (was != is)
-                    break;
-                i += 4;
-            }
-            if (i < source.length && KeepsSource(codePage, source.units[i], mapped->units[i]))
-                mapped->units[i] = source.units[i];
-        }
-        return;
-    }
-    if (CharacterCount(source) != CharacterCount(*mapped))
-        return;
-    UINT64 from = 0;
-    UINT64 write = 0;
-    for (UINT64 read = 0; read < mapped->length;) {
-        const wchar_t* was = source.units + from;
-        const wchar_t* is = mapped->units + read;
-        const unsigned wasLength = CharacterLength(was, source.length - from);
-        const unsigned isLength = CharacterLength(is, mapped->length - read);
-        // Keeping the source character never needs more units than the mapped one had, so the text is
-        // mended in place.
-        const bool keep = !SameCharacter(was, wasLength, is, isLength) && wasLength <= isLength &&
-                          !CodePageHolds(codePage, is, isLength) && CodePageHolds(codePage, was, wasLength);
-        const wchar_t* kept = keep ? was : is;
-        const unsigned keptLength = keep ? wasLength : isLength;
-        for (unsigned i = 0; i < keptLength; ++i)
-            mapped->units[write + i] = kept[i];
-        write += keptLength;
-        read += isLength;
-        from += wasLength;
-    }
-    mapped->length = write;
-    mapped->units[write] = 0;
 }
 
 // Replaces `text` by its mapping into the other script; `flag` 0 leaves it as it is. For a code-page
