@@ -14,7 +14,7 @@ import sys
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "fixtures"))
-from make_conversion_fixtures import cxx_bytes, read_dictionary  # noqa: E402
+from make_conversion_fixtures import cxx_bytes, cxx_units, read_dictionary  # noqa: E402
 
 # OpenCC's dictionaries of single characters, whose keys and values join the fuzz program's characters.
 CHARACTER_DICTIONARIES = ["STCharacters", "TWVariants", "TWVariantsRev", "TSCharacters"]
@@ -74,19 +74,6 @@ def usable(char):
     return is_unified_ideograph(char) or all(encoded(char, c)[1] for c in ("cp950", "cp936"))
 
 
-def c_units(text):
-    escapes = {"\r": "\\r", "\n": "\\n", "\t": "\\t", "\\": "\\\\", '"': '\\"', "?": "\\?"}
-    out = []
-    for c in text:
-        if c in escapes:
-            out.append(escapes[c])
-        elif 0x20 <= ord(c) < 0x7F:
-            out.append(c)
-        else:
-            out.append("\\u%04X" % ord(c))
-    return 'u"%s"' % "".join(out)
-
-
 def build(folder):
     characters = {chr(c) for c in range(0x20, 0x7F)} | set("\r\n\t") | set(SUPPLEMENTARY)
     for family, passage in PASSAGES.items():
@@ -133,8 +120,8 @@ def render(characters):
             ord(c), "true" if in_big5 else "false", "true" if in_gb else "false",
             *(cxx_bytes(b, "std::string_view") for b in (c.encode("utf-16-le"), utf8, big5, gb))))
     lines += ["};", ""]
-    lines.append("inline constexpr const char16_t* kTraditionalPassage = %s;" % c_units(PASSAGES["T"]))
-    lines.append("inline constexpr const char16_t* kSimplifiedPassage = %s;" % c_units(PASSAGES["S"]))
+    lines.append("inline constexpr const char16_t* kTraditionalPassage = %s;" % cxx_units(PASSAGES["T"]))
+    lines.append("inline constexpr const char16_t* kSimplifiedPassage = %s;" % cxx_units(PASSAGES["S"]))
     lines += ["", "}  // namespace fuzz_tables"]
     return "\n".join(lines) + "\n"
 
