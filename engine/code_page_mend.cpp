@@ -22,11 +22,8 @@ bool RoundTrips(UINT codePage, const wchar_t* character, unsigned length) {
 
 // Which units of the Basic Multilingual Plane a code page holds (1) or not (0): every unit at once, in one
 // round trip of them all, where each unit comes back as one unit; unit by unit should that not be so.
-struct HeldUnits {
-    UINT codePage;
-    unsigned char held[0x10000];
-};
-HeldUnits g_heldUnits[2] = {{950, {}}, {936, {}}};
+constexpr UINT kMendedCodePages[2] = {950, 936};
+unsigned char g_held[2][0x10000];
 bool g_known[2];
 wchar_t g_allUnits[0x10000];
 char g_allBytes[0x20000];
@@ -36,30 +33,30 @@ bool IsSurrogate(unsigned unit) {
     return (unit & 0xF800u) == 0xD800u;
 }
 
-void FindHeldUnits(HeldUnits* units) {
+void FindHeldUnits(UINT codePage, unsigned char* heldUnits) {
     // Unit 0 ends nothing here (counts are given), surrogates stand alone as '?' and are held by no code page.
     for (unsigned u = 0; u < 0x10000; ++u)
         g_allUnits[u] = static_cast<wchar_t>(IsSurrogate(u) ? L'?' : u);
-    const int size = WideCharToMultiByte(units->codePage, WC_NO_BEST_FIT_CHARS, g_allUnits, 0x10000, g_allBytes,
+    const int size = WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, g_allUnits, 0x10000, g_allBytes,
                                          sizeof g_allBytes, nullptr, nullptr);
-    const bool together = size > 0 && MultiByteToWideChar(units->codePage, 0, g_allBytes, size, g_backUnits,
-                                                          0x10000) == 0x10000;
+    const bool together =
+        size > 0 && MultiByteToWideChar(codePage, 0, g_allBytes, size, g_backUnits, 0x10000) == 0x10000;
     for (unsigned u = 0; u < 0x10000; ++u) {
         const wchar_t unit = static_cast<wchar_t>(u);
-        const bool held = together ? g_backUnits[u] == unit : RoundTrips(units->codePage, &unit, 1);
-        units->held[u] = !IsSurrogate(u) && held ? 1 : 0;
+        const bool held = together ? g_backUnits[u] == unit : RoundTrips(codePage, &unit, 1);
+        heldUnits[u] = !IsSurrogate(u) && held ? 1 : 0;
     }
 }
 
 const unsigned char* HeldUnitsOf(UINT codePage) {
     for (unsigned i = 0; i < 2; ++i) {
-        if (g_heldUnits[i].codePage != codePage)
+        if (kMendedCodePages[i] != codePage)
             continue;
         if (!g_known[i]) {
-            FindHeldUnits(&g_heldUnits[i]);
+            FindHeldUnits(codePage, g_held[i]);
             g_known[i] = true;
         }
-        return g_heldUnits[i].held;
+        return g_held[i];
     }
     return nullptr;
 }

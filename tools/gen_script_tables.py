@@ -35,7 +35,8 @@ hash2 and hash3 are 64-bit multiplicative hashes of a key's first two or three u
               0-19), the key's length (bits 20-24), the value's length (bits 25-30; 0: the value is each
               key unit's own value and is not stored) and whether it is its group's last (bit 31); the value
               follows the key's units in the pool
-Both open-addressing tables are about 70% full and probe linearly from slot (hash >> 32) * slots >> 32.
+Both open-addressing tables (pairs 70% full, groups, looked up less often, 85%) probe linearly from slot
+(hash >> 32) * slots >> 32.
 """
 
 import sys
@@ -111,9 +112,9 @@ def filter_mask(h):
     return 1 << (h >> 17 & 31) | 1 << (h >> 22 & 31)
 
 
-def open_addressing(items, hash_of):
-    """`items`, (key numbers, numbers) with two numbers each, laid out two numbers per slot."""
-    count = max(16, len(items) * 10 // 7)
+def open_addressing(items, hash_of, fill):
+    """`items`, (key numbers, numbers) with two numbers each, laid out two numbers per slot, `fill` full."""
+    count = max(16, int(len(items) / fill))
     slots = [0] * (2 * count)
     for key in sorted(items):
         slot = (hash_of(key) >> 32) * count >> 32
@@ -177,10 +178,10 @@ def build_table(mapping):
 
     pair_count, pairs = open_addressing(
         {pair: (pair[0] << 16 | pair[1], value[0] | value[1] << 16) for pair, value in two.items()},
-        lambda pair: hash2(*pair))
+        lambda pair: hash2(*pair), 0.7)
     group_count, group_slots = open_addressing(
         {name: (name[0] << 16 | name[1], name[2] | firsts[name] << 16) for name in groups},
-        lambda name: hash3(*name))
+        lambda name: hash3(*name), 0.85)
     return {
         "blocks": blocks,
         "cells": [c for block in block_cells for c in block],
