@@ -1,11 +1,15 @@
-// Measures the batch walk on a generated tree, 10,000 small files in 100 folders and one 64 MiB file,
-// converted from Simplified GB2312 to Traditional Big5 (the dialog's default), beside two baselines
-// measured in the same run on identical copies of the same files:
-//   floor  read, decode, map with the same table, encode, write in place; nothing else (the file paths
-//          are known in advance, so not even a folder listing);
+// Measures the batch walk on a generated tree, 10,000 small files in 100 folders and one 64 MiB file, of real
+// prose (the Chinese lines of manpages-zh's Simplified pages, repeated), converted from Simplified GB2312 to
+// Traditional Big5 (the dialog's default), beside two baselines measured in the same run on identical copies
+// of the same files:
+//   floor  read, decode, map each character alone through a flat table of 64K entries (STCharacters' first
+//          values), encode, write in place and flush; nothing else (the file paths are known in advance, so
+//          not even a folder listing);
 //   copy   the same bytes written back unchanged through a temporary file and ReplaceFileW, the way
 //          QTX rewrites a file safely, but with no conversion.
-// Each measurement runs in a process of its own, so that the peak memory it reports is its own.
+// Each measurement runs in a process of its own, so that the peak memory it reports is its own. Then the
+// mapping step alone is timed on the large file's text, QTX's against the floor's, and every file QTX wrote
+// is checked against what it must hold (opencc's s2tw with the code-page mend, from make_bench_prose.py).
 //
 // usage: walk_bench [parent folder]   (default: the temporary folder)
 // Everything it makes is in one folder under the parent, removed at the end.
@@ -15,6 +19,7 @@
 //   walk_bench --measure METHOD tree ROOT RESULT   METHOD: qtx, safe-floor or lookup
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -23,6 +28,7 @@
 #include <vector>
 
 #include "bench_support.h"
+#include "floor-table.h"
 #include "script_map.h"
 #include "text_conversion.h"
 
@@ -46,30 +52,69 @@ std::wstring LargeFile(const std::wstring& root) {
     return root + L"\\large\\large.txt";
 }
 
-// GB2312 text with spaces, letters and punctuation.
-std::string MakeText(std::mt19937& random, size_t size) {
-    return Gb2312Text(random, size, 8, " ,.abcxyz");
-}
-
 // The file's bytes, or nothing when it can't be read.
 std::string Contents(const std::wstring& path) {
     std::string bytes;
     return ReadWhole(path, &bytes) ? bytes : std::string();
 }
 
-// The same content for each method's tree, in the same order: small files of 256 bytes to 4 KiB, then the
-// large file.
-struct TextSource {
-    std::mt19937 random{20240611};
-    std::string NextSmall() {
-        const size_t size = 256 + random() % 3841;
-        return MakeText(random, size);
-    }
-    std::string Large() { return MakeText(random, kLargeSize); }
+// The prose lines in GB2312 and the same lines as QTX must write them in Big5, from files beside this program.
+struct Prose {
+    std::vector<std::string> lines;
+    std::vector<std::string> expected;
 };
 
-bool Generate(const std::wstring& root, UINT64* smallBytes) {
-    TextSource source;
+std::vector<std::string> Lines(const std::string& bytes) {
+    std::vector<std::string> lines;
+    for (size_t start = 0; start < bytes.size();) {
+        const size_t end = bytes.find('\n', start);
+        const size_t next = end == std::string::npos ? bytes.size() : end + 1;
+        lines.push_back(bytes.substr(start, next - start));
+        start = next;
+    }
+    return lines;
+}
+
+bool LoadProse(Prose* prose) {
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    const std::wstring folder = fs::path(self).parent_path().wstring() + L"\\";
+    std::string source, expected;
+    if (!ReadWhole(folder + L"prose-gb2312.txt", &source) || !ReadWhole(folder + L"prose-big5.txt", &expected))
+        return false;
+    prose->lines = Lines(source);
+    prose->expected = Lines(expected);
+    return !prose->lines.empty() && prose->lines.size() == prose->expected.size();
+}
+
+// The same content for each method's tree, in the same order: small files of 256 bytes to 4 KiB of whole lines
+// from a random place in the prose, then the large file, the prose over and over to 64 MiB (whole lines).
+// `expected` picks what QTX must write instead of the source.
+struct TextSource {
+    const Prose& prose;
+    bool expected = false;
+    std::mt19937 random{20240611};
+    std::string Lines(size_t first, size_t size) {
+        const std::vector<std::string>& lines = prose.lines;
+        std::string text;
+        size_t taken = 0;
+        for (size_t i = first; taken < size; i = (i + 1) % lines.size()) {
+            if (taken + lines[i].size() > size && taken != 0)
+                break;
+            taken += lines[i].size();
+            text += expected ? prose.expected[i] : lines[i];
+        }
+        return text;
+    }
+    std::string NextSmall() {
+        const size_t size = 256 + random() % 3841;
+        return Lines(random() % prose.lines.size(), size);
+    }
+    std::string Large() { return Lines(0, kLargeSize); }
+};
+
+bool Generate(const Prose& prose, const std::wstring& root, UINT64* smallBytes, UINT64* largeBytes) {
+    TextSource source{prose};
     *smallBytes = 0;
     for (int d = 0; d < kFolders; ++d) {
         wchar_t folder[32];
@@ -83,28 +128,51 @@ bool Generate(const std::wstring& root, UINT64* smallBytes) {
             return false;
     }
     fs::create_directories(root + L"\\large");
-    return WriteWhole(LargeFile(root), source.Large());
+    const std::string large = source.Large();
+    *largeBytes = large.size();
+    return WriteWhole(LargeFile(root), large);
 }
 
 // --- the measured work -------------------------------------------------------------------------------
 
+const wchar_t* FloorTable() {
+    static wchar_t table[0x10000];
+    for (unsigned u = 0; u < 0x10000; ++u)
+        table[u] = static_cast<wchar_t>(u);
+    for (const auto& pair : kFloorPairs)
+        table[pair[0]] = static_cast<wchar_t>(pair[1]);
+    return table;
+}
+
+void FloorMap(const wchar_t* text, int units, wchar_t* mapped) {
+    static const wchar_t* const table = FloorTable();
+    for (int i = 0; i < units; ++i)
+        mapped[i] = table[static_cast<unsigned short>(text[i])];
+}
+
 void FloorConvert(const std::wstring& path) {
-    std::string bytes;
-    if (!ReadWhole(path, &bytes))
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
         return;
+    std::string bytes(GetFileSize(file, nullptr), '\0');
+    DWORD done = 0;
+    ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr);
     const int size = static_cast<int>(bytes.size());
     const int units = MultiByteToWideChar(936, 0, bytes.data(), size, nullptr, 0);
-    std::unique_ptr<wchar_t[]> text(new wchar_t[units + 1]);
+    std::unique_ptr<wchar_t[]> text(new wchar_t[units]);
     MultiByteToWideChar(936, 0, bytes.data(), size, text.get(), units);
-    text[units] = 0;
     std::string().swap(bytes);
-    std::unique_ptr<wchar_t[]> mapped(new wchar_t[units + 1]);
-    MapScript(LCMAP_TRADITIONAL_CHINESE, text.get(), mapped.get(), units + 1);
+    std::unique_ptr<wchar_t[]> mapped(new wchar_t[units]);
+    FloorMap(text.get(), units, mapped.get());
     text.reset();
     const int outSize = WideCharToMultiByte(950, 0, mapped.get(), units, nullptr, 0, nullptr, nullptr);
     std::string out(static_cast<size_t>(outSize), '\0');
     WideCharToMultiByte(950, 0, mapped.get(), units, out.data(), outSize, nullptr, nullptr);
-    WriteWhole(path, out);
+    SetFilePointer(file, 0, nullptr, FILE_BEGIN);
+    WriteFile(file, out.data(), static_cast<DWORD>(out.size()), &done, nullptr);
+    SetEndOfFile(file);
+    FlushFileBuffers(file);
+    CloseHandle(file);
 }
 
 // A safe rewrite with no conversion: a new temporary file beside the original, written and flushed, a backup
@@ -257,31 +325,66 @@ void PrintDataset(const char* title, const Figures (&f)[3], double files, double
                f[0].seconds / f[2].seconds);
 }
 
-// QTX and the floor must have written the same bytes, and the copy must have left the source as it was.
-void Verify(const std::wstring& base) {
-    TextSource source;
-    int same = 0, unchanged = 0;
+// QTX must have written exactly the expected bytes, and the copy must have left the source as it was.
+void Verify(const Prose& prose, const std::wstring& base) {
+    TextSource source{prose};
+    TextSource expected{prose, true};
+    int right = 0, unchanged = 0;
     const int total = kSmallFiles + 1;
     for (int i = 0; i < total; ++i) {
         auto pathIn = [&](const wchar_t* method) {
             const std::wstring root = base + L"\\" + method;
             return i < kSmallFiles ? SmallFile(root, i) : LargeFile(root);
         };
-        const std::string qtx = Contents(pathIn(L"qtx"));
-        same += !qtx.empty() && qtx == Contents(pathIn(L"floor"));
-        unchanged += Contents(pathIn(L"copy")) == (i < kSmallFiles ? source.NextSmall() : source.Large());
+        const bool small = i < kSmallFiles;
+        right += Contents(pathIn(L"qtx")) == (small ? expected.NextSmall() : expected.Large());
+        unchanged += Contents(pathIn(L"copy")) == (small ? source.NextSmall() : source.Large());
     }
-    printf("\nchecks: QTX wrote the floor's bytes in %d of %d files; the copy kept %d of %d as they were\n", same,
-           total, unchanged, total);
+    printf("\nchecks: QTX wrote the expected bytes (opencc s2tw, code-page mend) in %d of %d files; the copy kept "
+           "%d of %d as they were\n", right, total, unchanged, total);
+}
+
+// The mapping step alone on the large file's text, best of three: QTX's (the platform's where it maps,
+// else our tables) and the floor's flat table.
+void TimeMapping(const std::string& large) {
+    const int size = static_cast<int>(large.size());
+    WideText text;
+    const int units = MultiByteToWideChar(936, 0, large.data(), size, nullptr, 0);
+    if (!AllocateWideText(static_cast<UINT64>(units), &text))
+        return;
+    MultiByteToWideChar(936, 0, large.data(), size, text.units, units);
+    double qtx = 1e9, floor = 1e9;
+    for (int round = 0; round < 3; ++round) {
+        WideText mapped;
+        double start = Now();
+        const bool mappedOk = MapScript(LCMAP_TRADITIONAL_CHINESE, text, &mapped);
+        qtx = std::min(qtx, Now() - start);
+        FreeWideText(&mapped);
+        if (!mappedOk)
+            qtx = 0;
+        std::unique_ptr<wchar_t[]> flat(new wchar_t[static_cast<size_t>(units)]);
+        start = Now();
+        FloorMap(text.units, units, flat.get());
+        floor = std::min(floor, Now() - start);
+    }
+    FreeWideText(&text);
+    printf("\nmapping step alone on the 64 MiB text (%d units), best of 3:\n", units);
+    printf("  QTX MapScript        %7.3f s  %8.1f MB/s of GB2312 source\n", qtx, size / 1e6 / qtx);
+    printf("  floor's flat table   %7.3f s  %8.1f MB/s\n", floor, size / 1e6 / floor);
 }
 
 int RunBenchmark(const std::wstring& parent) {
     const std::wstring base = parent + L"qtx-walk-bench-" + std::to_wstring(GetCurrentProcessId());
     printf("QTX batch walk benchmark: Simplified GB2312 to Traditional Big5, Folder mode\n");
     printf("machine: %s\nfolder: %ls\n", MachineName().c_str(), base.c_str());
-    UINT64 smallBytes = 0;
+    Prose prose;
+    if (!LoadProse(&prose)) {
+        printf("could not read prose-gb2312.txt and prose-big5.txt beside this program\n");
+        return 1;
+    }
+    UINT64 smallBytes = 0, largeBytes = 0;
     for (const wchar_t* method : kMethods) {
-        if (!Generate(base + L"\\" + method, &smallBytes)) {
+        if (!Generate(prose, base + L"\\" + method, &smallBytes, &largeBytes)) {
             printf("could not make the test tree\n");
             std::error_code ignored;
             fs::remove_all(base, ignored);
@@ -298,8 +401,9 @@ int RunBenchmark(const std::wstring& parent) {
     for (int m = 0; m < 3; ++m)
         large[m] = RunMeasure(kMethods[m], L"large", base + L"\\" + kMethods[m], base);
     PrintDataset("10,000 small files in 100 folders", small, kSmallFiles, static_cast<double>(smallBytes));
-    PrintDataset("one 64 MiB file", large, 1, static_cast<double>(kLargeSize));
-    Verify(base);
+    PrintDataset("one 64 MiB file", large, 1, static_cast<double>(largeBytes));
+    TimeMapping(Contents(LargeFile(base + L"\\copy")));
+    Verify(prose, base);
 
     std::error_code error;
     fs::remove_all(base, error);

@@ -1,13 +1,8 @@
 #include "script_map.h"
 
+#include "phrase_map.h"
+
 namespace {
-
-struct ScriptPair {
-    unsigned short from;
-    unsigned short to;
-};
-
-#include "script_table.inc"
 
 // Whether LCMapStringW really maps here, found out on first use (Wine's reports success and maps nothing).
 enum PlatformMapping { kNotProbed = 0, kPlatformMaps, kPlatformDoesNotMap };
@@ -29,52 +24,37 @@ bool PlatformMaps() {
     return g_platformMapping == kPlatformMaps;
 }
 
-wchar_t LookUp(const ScriptPair* pairs, int count, wchar_t unit) {
-    int low = 0;
-    int high = count;
-    while (low < high) {
-        const int middle = low + (high - low) / 2;
-        if (pairs[middle].from == unit) {
-            return static_cast<wchar_t>(pairs[middle].to);
-        }
-        if (pairs[middle].from < unit) {
-            low = middle + 1;
-        } else {
-            high = middle;
-        }
+bool PlatformMapInto(DWORD flag, const WideText& text, UINT64 capacity, WideText* mapped) {
+    if (!AllocateWideText(capacity - 1, mapped))
+        return false;
+    const int written = LCMapStringW(LOCALE_SYSTEM_DEFAULT, flag, text.units, -1, mapped->units,
+                                     static_cast<int>(capacity));
+    if (written <= 0) {
+        FreeWideText(mapped);
+        return false;
     }
-    return unit;
+    mapped->length = static_cast<UINT64>(written - 1);
+    mapped->units[mapped->length] = 0;
+    return true;
+}
+
+bool PlatformMap(DWORD flag, const WideText& text, WideText* mapped) {
+    const UINT64 capacity = text.length + 1;
+    if (PlatformMapInto(flag, text, capacity, mapped))
+        return true;
+    // The platform's mapping does not promise to keep the length, so it gets one try with more room.
+    return GetLastError() == ERROR_INSUFFICIENT_BUFFER && PlatformMapInto(flag, text, 2 * capacity, mapped);
 }
 
 }  // namespace
 
-int MapScript(DWORD flag, const wchar_t* text, wchar_t* out, int capacity) {
-    if (flag != LCMAP_SIMPLIFIED_CHINESE && flag != LCMAP_TRADITIONAL_CHINESE) {
-        return 0;
-    }
-    // A capacity of 0 would make LCMapStringW report the size it needs instead of mapping.
-    if (text == nullptr || out == nullptr || capacity <= 0) {
-        return 0;
-    }
-    if (PlatformMaps()) {
-        return LCMapStringW(LOCALE_SYSTEM_DEFAULT, flag, text, -1, out, capacity);
-    }
-    const int units = lstrlenW(text) + 1;
-    if (units > capacity) {
-        return 0;
-    }
-    for (int i = 0; i < units; ++i) {
-        out[i] = MapUnitWithTable(flag, text[i]);
-    }
-    return units;
-}
-
-wchar_t MapUnitWithTable(DWORD flag, wchar_t unit) {
-    if (flag == LCMAP_SIMPLIFIED_CHINESE) {
-        return LookUp(kTraditionalToSimplified, ARRAYSIZE(kTraditionalToSimplified), unit);
-    }
-    if (flag == LCMAP_TRADITIONAL_CHINESE) {
-        return LookUp(kSimplifiedToTraditional, ARRAYSIZE(kSimplifiedToTraditional), unit);
-    }
-    return unit;
+bool MapScript(DWORD flag, const WideText& text, WideText* mapped) {
+    *mapped = {};
+    if (flag != LCMAP_SIMPLIFIED_CHINESE && flag != LCMAP_TRADITIONAL_CHINESE)
+        return false;
+    if (text.length == 0)
+        return AllocateWideText(0, mapped);
+    if (PlatformMaps())
+        return PlatformMap(flag, text, mapped);
+    return MapPhrases(flag == LCMAP_SIMPLIFIED_CHINESE, text, mapped);
 }

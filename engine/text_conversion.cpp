@@ -1,38 +1,16 @@
 #include "text_conversion.h"
 
+#include "code_page_mend.h"
 #include "heap_buffer.h"
 #include "script_map.h"
 
 namespace {
-
-// Zero-terminated UTF-16 text, as MapScript needs it; `length` leaves the terminator out.
-struct WideText {
-    wchar_t* units;
-    UINT64 length;
-};
 
 constexpr UINT64 kMaxIntCount = 0x7FFFFFFF;
 
 constexpr unsigned char kUtf8Mark[] = {0xEF, 0xBB, 0xBF};
 constexpr unsigned char kLittleEndianMark[] = {0xFF, 0xFE};
 constexpr unsigned char kBigEndianMark[] = {0xFE, 0xFF};
-
-bool AllocateWideText(UINT64 length, WideText* text) {
-    *text = {};
-    if (length >= kMaxIntCount)
-        return false;
-    text->units = static_cast<wchar_t*>(AllocateBytes((length + 1) * sizeof(wchar_t)));
-    if (text->units == nullptr)
-        return false;
-    text->units[length] = 0;
-    text->length = length;
-    return true;
-}
-
-void FreeWideText(WideText* text) {
-    FreeBytes(text->units);
-    *text = {};
-}
 
 bool StartsWith(const unsigned char* bytes, UINT64 size, const unsigned char* head, unsigned headLength) {
     if (size < headLength)
@@ -45,7 +23,15 @@ bool StartsWith(const unsigned char* bytes, UINT64 size, const unsigned char* he
 }
 
 bool HoldsZeroByte(const unsigned char* bytes, UINT64 size) {
-    for (UINT64 i = 0; i < size; ++i) {
+    UINT64 i = 0;
+    // Eight bytes at a time: a word holds a zero byte exactly when this sets one of its high bits.
+    for (; i + 8 <= size; i += 8) {
+        UINT64 word;
+        __builtin_memcpy(&word, bytes + i, 8);
+        if (((word - 0x0101010101010101ull) & ~word & 0x8080808080808080ull) != 0)
+            return true;
+    }
+    for (; i < size; ++i) {
         if (bytes[i] == 0)
             return true;
     }
@@ -91,13 +77,17 @@ bool DecodeMultiByte(UINT codePage, const unsigned char* bytes, UINT64 size, Wid
     const char* input = reinterpret_cast<const char*>(bytes);
     const int inputCount = static_cast<int>(size);
     const DWORD flags = codePage == CP_UTF8 ? MB_ERR_INVALID_CHARS : 0;
-    const int length = MultiByteToWideChar(codePage, flags, input, inputCount, nullptr, 0);
-    if (length <= 0 || !AllocateWideText(static_cast<UINT64>(length), text))
+    // No unit comes from less than a byte, so one call fills a text of as many units as there are bytes,
+    // with no call first to size it.
+    if (!AllocateWideText(size, text))
         return false;
-    if (MultiByteToWideChar(codePage, flags, input, inputCount, text->units, length) != length) {
+    const int length = MultiByteToWideChar(codePage, flags, input, inputCount, text->units, inputCount);
+    if (length <= 0) {
         FreeWideText(text);
         return false;
     }
+    text->length = static_cast<UINT64>(length);
+    text->units[length] = 0;
     return true;
 }
 
@@ -125,31 +115,16 @@ bool DecodeText(const unsigned char* bytes, UINT64 size, TextFormat from, WideTe
     return DecodeMultiByte(CodePageOf(from), bytes, size, text);
 }
 
-bool MapInto(DWORD flag, const WideText& text, UINT64 capacity, WideText* mapped) {
-    if (!AllocateWideText(capacity - 1, mapped))
-        return false;
-    const int written = MapScript(flag, text.units, mapped->units, static_cast<int>(capacity));
-    if (written <= 0) {
-        FreeWideText(mapped);
-        return false;
-    }
-    mapped->length = static_cast<UINT64>(written - 1);
-    mapped->units[mapped->length] = 0;
-    return true;
-}
-
-// Replaces `text` by its mapping into the other script; `flag` 0 leaves it as it is.
-bool MapText(DWORD flag, WideText* text) {
+// Replaces `text` by its mapping into the other script; `flag` 0 leaves it as it is. For a code-page
+// target, characters the code page holds are not mapped away from it.
+bool MapText(DWORD flag, TextFormat to, WideText* text) {
     if (flag == 0 || text->length == 0)
         return true;
     WideText mapped;
-    const UINT64 capacity = text->length + 1;
-    bool mappedOk = MapInto(flag, *text, capacity, &mapped);
-    // Our table keeps the length; the platform's mapping does not promise to, so it gets one try with more room.
-    if (!mappedOk && GetLastError() == ERROR_INSUFFICIENT_BUFFER)
-        mappedOk = MapInto(flag, *text, 2 * capacity, &mapped);
-    if (!mappedOk)
+    if (!MapScript(flag, *text, &mapped))
         return false;
+    if (EncodingOf(to) == TextEncoding::CodePage)
+        KeepCharactersTheCodePageHolds(CodePageOf(to), *text, &mapped);
     FreeWideText(text);
     *text = mapped;
     return true;
@@ -184,15 +159,20 @@ bool EncodeMultiByte(UINT codePage, const WideText& text, Signature signature, B
     if (text.length > kMaxIntCount)
         return false;
     const int length = static_cast<int>(text.length);
-    // Characters the code page lacks become its default character, as the platform chooses.
-    const int bodySize = WideCharToMultiByte(codePage, 0, text.units, length, nullptr, 0, nullptr, nullptr);
-    if (bodySize <= 0 || !AllocateFileContent(signature, static_cast<UINT64>(bodySize), content))
+    // A unit takes at most three bytes in UTF-8 and two in a code page, so one call fills a body of that
+    // size, with no call first to size it.
+    const UINT64 most = text.length * (codePage == CP_UTF8 ? 3 : 2);
+    const int room = static_cast<int>(most < kMaxIntCount ? most : kMaxIntCount);
+    if (!AllocateFileContent(signature, static_cast<UINT64>(room), content))
         return false;
+    // Characters the code page lacks become its default character, as the platform chooses.
     char* body = reinterpret_cast<char*>(content->bytes + signature.length);
-    if (WideCharToMultiByte(codePage, 0, text.units, length, body, bodySize, nullptr, nullptr) != bodySize) {
+    const int bodySize = WideCharToMultiByte(codePage, 0, text.units, length, body, room, nullptr, nullptr);
+    if (bodySize <= 0) {
         FreeByteBuffer(content);
         return false;
     }
+    content->size = signature.length + static_cast<UINT64>(bodySize);
     return true;
 }
 
@@ -211,7 +191,7 @@ bool ConvertText(const unsigned char* source, UINT64 size, TextFormat from, Text
     WideText text;
     if (!DecodeText(source, size, from, &text))
         return false;
-    const bool converted = MapText(ScriptMappingFor(from, to), &text) && EncodeText(text, to, result);
+    const bool converted = MapText(ScriptMappingFor(from, to), to, &text) && EncodeText(text, to, result);
     FreeWideText(&text);
     return converted;
 }

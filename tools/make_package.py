@@ -30,7 +30,7 @@ TOOLCHAIN = [
     ("binutils-mingw-w64-x86-64", "linker, resource compiler"),
     ("mingw-w64-x86-64-dev", "Windows headers and import libraries"),
     ("libopencc-data", "OpenCC dictionaries, source of the conversion tables"),
-    ("unicode-data", "Unihan variants, source of the conversion table"),
+    ("opencc", "opencc_dict, which dumps those dictionaries for the table generator"),
 ]
 UTF8_SIGNATURE = b"\xef\xbb\xbf"
 FILE_MODE = 0o100644  # a regular file, readable by all: Unix permissions, as the archive says it was made on Unix

@@ -1,5 +1,5 @@
 // Converting one file in place: exact bytes for every pair of formats and for the edge cases (expected bytes
-// from tests/fixtures/make_conversion_fixtures.py, built with Python's codecs and Unihan), files that must
+// from tests/fixtures/make_conversion_fixtures.py, built with Python's codecs and opencc), files that must
 // be left untouched, and platform calls failing part-way (provoked through redirected imports). Every case
 // also checks that no temporary file is left behind.
 
@@ -140,6 +140,7 @@ INSTANTIATE_TEST_SUITE_P(Signatures, ContentCases, testing::ValuesIn(fixtures::k
 INSTANTIATE_TEST_SUITE_P(Lengths, ContentCases, testing::ValuesIn(fixtures::kLengthCases), CaseName);
 INSTANTIATE_TEST_SUITE_P(NotText, ContentCases, testing::ValuesIn(fixtures::kNotTextCases), CaseName);
 INSTANTIATE_TEST_SUITE_P(Characters, ContentCases, testing::ValuesIn(fixtures::kCharacterCases), CaseName);
+INSTANTIATE_TEST_SUITE_P(Phrases, ContentCases, testing::ValuesIn(fixtures::kPhraseCases), CaseName);
 
 // Files the program must not rewrite. Wine running as root would replace hidden and system files; it refuses
 // read-only ones by itself, which only the folder's unchanged last-write time tells apart from our refusal.
@@ -212,6 +213,16 @@ BOOL WINAPI FlushFailing(HANDLE) {
     return FALSE;
 }
 
+int WINAPI DecodeFailing(UINT, DWORD, LPCCH, int, LPWSTR, int) {
+    SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+    return 0;
+}
+
+int WINAPI EncodeFailing(UINT, DWORD, LPCWCH, int, LPSTR, int, LPCCH, LPBOOL) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+}
+
 std::wstring movedAside;
 
 // What Windows reports when the original went to the backup name and the new file could not take its place.
@@ -266,6 +277,8 @@ const Fault kFaults[] = {
     {"ShortWriteThenNothing", [](const std::wstring& p) { ConvertWith(p, "WriteFile", &WriteShortThenNothing); }},
     {"FailingWrite", [](const std::wstring& p) { ConvertWith(p, "WriteFile", &WriteFailing); }},
     {"FailingFlush", [](const std::wstring& p) { ConvertWith(p, "FlushFileBuffers", &FlushFailing); }},
+    {"FailingDecode", [](const std::wstring& p) { ConvertWith(p, "MultiByteToWideChar", &DecodeFailing); }},
+    {"FailingEncode", [](const std::wstring& p) { ConvertWith(p, "WideCharToMultiByte", &EncodeFailing); }},
     {"ReplaceFailsWithTheOriginalMovedAside",
      [](const std::wstring& p) { ConvertWith(p, "ReplaceFileW", &ReplaceMovingTheOriginalAside); }},
     {"AndItCantBeMovedBack",

@@ -1,208 +1,152 @@
-// The Traditional/Simplified mapping: our own table (generated from Unihan's kSimplifiedVariant and
-// kTraditionalVariant) and MapScript, which uses the platform's mapping where it maps and the table elsewhere.
-// Expected characters are taken from Unihan_Variants.txt (Unicode 15.0), not from the code under test.
+// The Traditional/Simplified mapping: MapScript uses the platform's mapping where it maps and, elsewhere (Wine),
+// our tables made from OpenCC's dictionaries. Every expected text comes from the opencc command at build time
+// (tests/fixtures/make_conversion_fixtures.py, make_corpus.py), never from our tables.
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
-#include <vector>
 
+#include "import_patch.h"
 #include "script_map.h"
+#include "seeded_texts.h"
+#include "test_files.h"
+#include "text_conversion.h"
 
 namespace {
 
 constexpr DWORD kToSimplified = LCMAP_SIMPLIFIED_CHINESE;
 constexpr DWORD kToTraditional = LCMAP_TRADITIONAL_CHINESE;
 
-struct UnitCase {
-    wchar_t from;
-    wchar_t to;
+bool PlatformMaps() {
+    wchar_t out[2] = {};
+    return LCMapStringW(LOCALE_SYSTEM_DEFAULT, kToSimplified, L"\u570B", 1, out, 2) == 1 && out[0] == L'\u56FD';
+}
+
+// Maps `text` as ConvertText does; "(failed)" when MapScript refuses.
+std::u16string Map(DWORD flag, std::u16string text) {
+    const WideText source = {reinterpret_cast<wchar_t*>(text.data()), text.size()};
+    WideText mapped;
+    if (!MapScript(flag, source, &mapped))
+        return u"(failed)";
+    std::u16string result(reinterpret_cast<const char16_t*>(mapped.units), mapped.length);
+    const bool terminated = mapped.units[mapped.length] == 0;
+    FreeWideText(&mapped);
+    return terminated ? result : u"(not terminated)";
+}
+
+std::string Units(std::u16string_view text) {
+    std::string out;
+    char unit[8];
+    for (const char16_t u : text.substr(0, 40)) {
+        snprintf(unit, sizeof unit, "%04X ", static_cast<unsigned>(u));
+        out += unit;
+    }
+    return out + (text.size() > 40 ? "..." : "");
+}
+
+// Holds wherever the program runs: 國 and 国 map on every platform, by the platform or by our tables.
+TEST(MapScript, MapsBothWaysAndRefusesOtherFlags) {
+    EXPECT_EQ(Map(kToSimplified, u"\u570B"), u"\u56FD");
+    EXPECT_EQ(Map(kToTraditional, u"\u56FD"), u"\u570B");
+    EXPECT_EQ(Map(kToSimplified, u""), u"");
+    EXPECT_EQ(Map(kToTraditional, u""), u"");
+    EXPECT_EQ(Map(LCMAP_UPPERCASE, u"abc"), u"(failed)");
+    EXPECT_EQ(Map(0, u"abc"), u"(failed)");
+}
+
+// Wine's LCMapStringW returns text unchanged, so there our tables map and must give exactly what opencc
+// gives; on Windows the platform maps in its own way.
+TEST(MapScript, SeededTextsAsOpenccMapsThem) {
+    if (PlatformMaps())
+        GTEST_SKIP() << "the platform maps here; opencc's results are those of our tables, which stand in elsewhere";
+    int wrong = 0;
+    for (const fixtures::MappedText& text : fixtures::kSeededTexts) {
+        const std::u16string mapped = Map(text.toSimplified ? kToSimplified : kToTraditional, std::u16string(text.source));
+        if (mapped != text.expected && ++wrong <= 5) {
+            ADD_FAILURE() << (text.toSimplified ? "to Simplified" : "to Traditional") << "\n  source   "
+                          << Units(text.source) << "\n  expected " << Units(text.expected) << "\n  got      "
+                          << Units(mapped);
+        }
+    }
+    EXPECT_EQ(wrong, 0) << "of " << std::size(fixtures::kSeededTexts) << " texts";
+}
+
+LPVOID WINAPI GrowingFails(HANDLE, DWORD, LPVOID, SIZE_T) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+}
+
+// A text whose mapping needs more units than it has (U+4980 becomes U+289AB, a surrogate pair) is refused,
+// not written past its end, when the mapped text cannot grow.
+TEST(MapScript, RefusesWhenTheMappedTextCannotGrow) {
+    if (PlatformMaps())
+        GTEST_SKIP() << "the platform maps here";
+    const std::u16string growing(3000, u'\u4980');
+    ASSERT_EQ(Map(kToTraditional, growing).size(), 2 * growing.size()) << "the text no longer grows";
+    ImportPatch<decltype(&HeapReAlloc)> patch("kernel32.dll", "HeapReAlloc", &GrowingFails);
+    ASSERT_TRUE(patch.active());
+    EXPECT_EQ(Map(kToTraditional, growing), u"(failed)");
+}
+
+// The corpus check: manpages-zh's pages converted by ConvertText, against opencc's output (and, for a code
+// page, that output mended and encoded by Python), from files make_corpus.py wrote into QTX_CORPUS.
+struct CorpusCase {
+    const wchar_t* source;
+    const wchar_t* expected;
+    TextFormat from;
+    TextFormat to;
 };
 
-std::string Describe(DWORD flag, wchar_t unit) {
-    char text[64];
-    snprintf(text, sizeof text, "%s U+%04X", flag == kToSimplified ? "to Simplified" : "to Traditional",
-             static_cast<unsigned>(unit));
-    return text;
-}
+// How many characters two UTF-8 or code-page texts share, place by place, and how many the expected one has.
+struct Agreement {
+    size_t same;
+    size_t total;
+};
 
-bool RunningUnderWine() {
-    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
-}
-
-TEST(ScriptTable, TraditionalToSimplifiedPairs) {
-    const UnitCase cases[] = {
-        {L'國', L'国'},
-        {L'發', L'发'},
-        {L'髮', L'发'},
-        {L'體', L'体'},
-        {L'簡', L'简'},
-        {L'轉', L'转'},
-        {L'換', L'换'},
-        {L'檔', L'档'},
-        {L'龍', L'龙'},
-        {L'東', L'东'},
-        {L'愛', L'爱'},
-        {L'說', L'说'},
-        {L'門', L'门'},
-        {L'語', L'语'},
-        {L'後', L'后'},
-        {L'幹', L'干'},
-        {L'臺', L'台'},
-        {L'鐘', L'钟'},
-        // 鍾 lists 钟 then 锺: the first variant is taken.
-        {L'鍾', L'钟'},
+Agreement Compare(const Bytes& got, const Bytes& expected, UINT codePage) {
+    auto decode = [codePage](const Bytes& bytes) {
+        std::wstring text(bytes.size(), L'\0');
+        text.resize(static_cast<size_t>(MultiByteToWideChar(codePage, 0, bytes.data(), static_cast<int>(bytes.size()),
+                                                            text.data(), static_cast<int>(text.size()))));
+        return text;
     };
-    for (const UnitCase& c : cases) {
-        EXPECT_EQ(MapUnitWithTable(kToSimplified, c.from), c.to) << Describe(kToSimplified, c.from);
-    }
+    const std::wstring a = decode(got), b = decode(expected);
+    Agreement agreement = {0, b.size()};
+    for (size_t i = 0; i < a.size() && i < b.size(); ++i)
+        agreement.same += a[i] == b[i];
+    return agreement;
 }
 
-TEST(ScriptTable, SimplifiedToTraditionalPairs) {
-    const UnitCase cases[] = {
-        {L'国', L'國'},
-        {L'简', L'簡'},
-        {L'转', L'轉'},
-        {L'换', L'換'},
-        {L'档', L'檔'},
-        {L'龙', L'龍'},
-        {L'东', L'東'},
-        {L'爱', L'愛'},
-        {L'说', L'說'},
-        {L'门', L'門'},
-        {L'语', L'語'},
-        // 发 lists 發 then 髮, 钟 lists 鍾 then 鐘: the first variant is taken.
-        {L'发', L'發'},
-        {L'钟', L'鍾'},
+TEST(MapScript, CorpusAsOpenccMapsIt) {
+    if (PlatformMaps())
+        GTEST_SKIP() << "the platform maps here; opencc's results are those of our tables, which stand in elsewhere";
+    const char* folder = std::getenv("QTX_CORPUS");
+    ASSERT_TRUE(folder != nullptr && *folder != 0) << "QTX_CORPUS names no folder";
+    const std::wstring corpus = FromUnixPath(folder);
+    const CorpusCase cases[] = {
+        {L"zh_CN.txt", L"zh_CN.mapped.txt", SimplifiedUtf8, TraditionalUtf8},
+        {L"zh_TW.txt", L"zh_TW.mapped.txt", TraditionalUtf8, SimplifiedUtf8},
+        {L"zh_CN.lines.txt", L"zh_CN.codepage.txt", SimplifiedUtf8, TraditionalBig5},
+        {L"zh_TW.lines.txt", L"zh_TW.codepage.txt", TraditionalUtf8, SimplifiedGb2312},
     };
-    for (const UnitCase& c : cases) {
-        EXPECT_EQ(MapUnitWithTable(kToTraditional, c.from), c.to) << Describe(kToTraditional, c.from);
-    }
-}
-
-// Characters that list themselves among their variants are valid in both scripts and stay as they are.
-TEST(ScriptTable, CharactersValidInBothScriptsStay) {
-    const wchar_t traditional[] = L"乾著裡干后体台面云系只";  // 乾 -> 乾 干, 著 -> 着 著, 裡 -> 裡 里, ...
-    const wchar_t simplified[] = L"干后体里面云台系只着";     // 干 -> 乾 干 幹, 后 -> 后 後, 体 -> 体 體, ...
-    for (const wchar_t* unit = traditional; *unit != 0; ++unit) {
-        EXPECT_EQ(MapUnitWithTable(kToSimplified, *unit), *unit) << Describe(kToSimplified, *unit);
-    }
-    for (const wchar_t* unit = simplified; *unit != 0; ++unit) {
-        EXPECT_EQ(MapUnitWithTable(kToTraditional, *unit), *unit) << Describe(kToTraditional, *unit);
-    }
-}
-
-// Only Han characters have Simplified/Traditional variants: every other unit passes through, in both directions.
-TEST(ScriptTable, TextOutsideTheTablePassesThrough) {
-    struct Range {
-        unsigned first;
-        unsigned last;
-        const char* what;
-    };
-    const Range ranges[] = {
-        {0x0000, 0x2E7F, "ASCII, Latin, Greek, Cyrillic, symbols, punctuation"},
-        {0x3000, 0x33FF, "CJK punctuation, kana, bopomofo, enclosed and compatibility forms"},
-        {0xAC00, 0xD7AF, "Hangul syllables"},
-        {0xD800, 0xDFFF, "surrogates"},
-        {0xE000, 0xFFFF, "private use, compatibility ideographs, fullwidth forms, specials"},
-    };
-    for (const DWORD flag : {kToSimplified, kToTraditional}) {
-        for (const Range& range : ranges) {
-            for (unsigned u = range.first; u <= range.last; ++u) {
-                const wchar_t unit = static_cast<wchar_t>(u);
-                ASSERT_EQ(MapUnitWithTable(flag, unit), unit) << Describe(flag, unit) << " in " << range.what;
-            }
-        }
-    }
-    // Han characters with no Simplified/Traditional variant.
-    for (const wchar_t unit : std::wstring(L"的中文字人大小山水")) {
-        EXPECT_EQ(MapUnitWithTable(kToSimplified, unit), unit) << Describe(kToSimplified, unit);
-        EXPECT_EQ(MapUnitWithTable(kToTraditional, unit), unit) << Describe(kToTraditional, unit);
-    }
-}
-
-// Unihan 15.0 has about 2750 single-unit Traditional-to-Simplified pairs and about 2300 the other way;
-// a truncated or unsorted table would lose most of them to the binary search.
-TEST(ScriptTable, CoversThousandsOfCharacters) {
-    for (const DWORD flag : {kToSimplified, kToTraditional}) {
-        int mapped = 0;
-        for (unsigned u = 0; u <= 0xFFFF; ++u) {
-            const wchar_t unit = static_cast<wchar_t>(u);
-            const wchar_t result = MapUnitWithTable(flag, unit);
-            if (result == unit) {
-                continue;
-            }
-            ++mapped;
-            EXPECT_TRUE(result >= 0x3400 && result <= 0x9FFF) << Describe(flag, unit) << " maps outside CJK";
-        }
-        EXPECT_GE(mapped, 2000) << Describe(flag, 0);
-    }
-}
-
-TEST(ScriptTable, UnknownFlagMapsNothing) {
-    EXPECT_EQ(MapUnitWithTable(LCMAP_UPPERCASE, L'國'), L'國');
-    wchar_t out[8] = {};
-    EXPECT_EQ(MapScript(LCMAP_UPPERCASE, L"abc", out, 8), 0);
-}
-
-// Holds wherever the program runs: 國 and 国 map on every platform, by the platform or by the table.
-TEST(MapScript, MapsBothWaysAndKeepsTheLength) {
-    const struct {
-        DWORD flag;
-        const wchar_t* text;
-        const wchar_t* expected;
-    } cases[] = {
-        {kToSimplified, L"國", L"国"},
-        {kToTraditional, L"国", L"國"},
-        {kToSimplified, L"", L""},
-        {kToTraditional, L"", L""},
-    };
-    for (const auto& c : cases) {
-        wchar_t out[16];
-        const int expectedUnits = lstrlenW(c.expected) + 1;
-        EXPECT_EQ(MapScript(c.flag, c.text, out, 16), expectedUnits) << Describe(c.flag, c.text[0]);
-        EXPECT_EQ(std::wstring(out), c.expected) << Describe(c.flag, c.text[0]);
-    }
-}
-
-TEST(MapScript, FailsWhenTheResultDoesNotFit) {
-    const wchar_t text[] = L"abc 國語!";  // 7 units and the terminator
-    for (const DWORD flag : {kToSimplified, kToTraditional}) {
-        for (const int capacity : {0, 1, 7}) {
-            std::vector<wchar_t> out(16, L'#');
-            EXPECT_EQ(MapScript(flag, text, out.data(), capacity), 0) << "capacity " << capacity;
-        }
-        std::vector<wchar_t> out(8);
-        EXPECT_EQ(MapScript(flag, text, out.data(), 8), 8);
-        EXPECT_EQ(out[7], L'\0');
-    }
-    wchar_t out[4];
-    EXPECT_EQ(MapScript(kToSimplified, nullptr, out, 4), 0);
-    EXPECT_EQ(MapScript(kToSimplified, L"a", nullptr, 4), 0);
-}
-
-// Wine's LCMapStringW returns the text unchanged, so there the table always maps and the result is exact.
-// On Windows the platform's own mapping is used and may differ from Unihan for a few characters.
-TEST(MapScript, MixedTextUnderWine) {
-    if (!RunningUnderWine()) {
-        GTEST_SKIP() << "exact results are those of the Unihan table, which stands in for the platform under Wine";
-    }
-    const struct {
-        DWORD flag;
-        const wchar_t* text;
-        const wchar_t* expected;
-    } cases[] = {
-        {kToSimplified, L"QTX 1.0: 國語說明書，發髮後臺乾著 かな ★ 한글 \U0001F600 \U00020000 的 End\r\n",
-         L"QTX 1.0: 国语说明书，发发后台乾著 かな ★ 한글 \U0001F600 \U00020000 的 End\r\n"},
-        {kToTraditional, L"QTX 1.0: 国语说明书，发后台干只 かな ★ 한글 \U0001F600 \U00020000 的 End\r\n",
-         L"QTX 1.0: 國語說明書，發后台干只 かな ★ 한글 \U0001F600 \U00020000 的 End\r\n"},
-    };
-    for (const auto& c : cases) {
-        const int units = lstrlenW(c.text) + 1;
-        std::vector<wchar_t> out(units);
-        ASSERT_EQ(MapScript(c.flag, c.text, out.data(), units), units);
-        EXPECT_EQ(std::wstring(out.data()), c.expected);
+    for (const CorpusCase& c : cases) {
+        const Bytes source = ReadFileBytes(corpus + L"\\" + c.source);
+        const Bytes expected = ReadFileBytes(corpus + L"\\" + c.expected);
+        ASSERT_FALSE(source.empty() || expected.empty()) << "corpus files missing in " << folder;
+        ByteBuffer result;
+        ASSERT_TRUE(ConvertText(reinterpret_cast<const unsigned char*>(source.data()), source.size(), c.from, c.to,
+                                &result))
+            << "refused: " << testing::PrintToString(std::wstring(c.source));
+        const Bytes got(reinterpret_cast<const char*>(result.bytes), result.size);
+        FreeByteBuffer(&result);
+        const Agreement agreement = Compare(got, expected, CodePageOf(c.to));
+        printf("corpus: %ls to %s: %zu of %zu characters as opencc gives them\n", c.source,
+               c.to == TraditionalUtf8 || c.to == SimplifiedUtf8 ? "UTF-8" : "its code page", agreement.same,
+               agreement.total);
+        EXPECT_TRUE(got == expected) << testing::PrintToString(std::wstring(c.source)) << ": "
+                                     << agreement.total - agreement.same << " characters differ";
     }
 }
 
