@@ -13,6 +13,10 @@
 //
 // usage: walk_bench [parent folder]   (default: the temporary folder)
 // Everything it makes is in one folder under the parent, removed at the end.
+//
+// bench/compare_python.py also runs single measurements on trees it makes itself (see Measure), beside a
+// durable Python rewrite of the same files:
+//   walk_bench --measure METHOD tree ROOT RESULT   METHOD: qtx, safe-floor or lookup
 #include <windows.h>
 
 #include <algorithm>
@@ -26,6 +30,7 @@
 #include "bench_support.h"
 #include "floor-table.h"
 #include "script_map.h"
+#include "text_conversion.h"
 
 namespace {
 
@@ -170,8 +175,8 @@ void FloorConvert(const std::wstring& path) {
     CloseHandle(file);
 }
 
-// The same steps as QTX's rewrite: a new temporary file beside the original, written and flushed, a reserved
-// backup name, ReplaceFileW, the backup deleted.
+// A safe rewrite with no conversion: a new temporary file beside the original, written and flushed, a backup
+// name reserved, ReplaceFileW, the backup deleted (QTX keeps one backup name for a whole folder).
 void CopyThroughReplace(const std::wstring& path) {
     std::string bytes;
     if (!ReadWhole(path, &bytes))
@@ -191,6 +196,81 @@ void CopyThroughReplace(const std::wstring& path) {
     DeleteFileW(backup.c_str());
 }
 
+// The fewest platform calls that rewrite a file safely here, around the same conversion: read it on an open
+// handle that tells its size, write a new file beside it and flush it, ReplaceFileW with a backup name kept
+// for the whole folder. No check of links, flags or link counts, no attributes kept.
+void SafeFloorRewrite(const std::wstring& path, const std::wstring& backup) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    FILE_STANDARD_INFO standard = {};
+    GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard);
+    std::string bytes(static_cast<size_t>(standard.EndOfFile.QuadPart), '\0');
+    DWORD got = 0;
+    ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr);
+    CloseHandle(file);
+    ByteBuffer content;
+    if (!ConvertText(reinterpret_cast<const unsigned char*>(bytes.data()), got, SimplifiedGb2312, TraditionalBig5,
+                     &content))
+        return;
+    const std::wstring temp = path.substr(0, path.rfind(L'\\') + 1) + L"~bench-floor.tmp";
+    HANDLE out = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (out != INVALID_HANDLE_VALUE) {
+        DWORD written = 0;
+        WriteFile(out, content.bytes, static_cast<DWORD>(content.size), &written, nullptr);
+        FlushFileBuffers(out);
+        CloseHandle(out);
+        ReplaceFileW(path.c_str(), temp.c_str(), backup.c_str(), 0, nullptr, nullptr);
+    }
+    FreeByteBuffer(&content);
+}
+
+// Calls `visit(folder, name)` for each file of the tree under `root`, folder by folder, each folder's files
+// listed in full before the first is visited (as QTX lists them), and `done(folder)` after a folder's files.
+template <typename Visit, typename Done>
+void ForEachFile(const std::wstring& root, Visit visit, Done done) {
+    std::vector<std::wstring> files, folders;
+    WIN32_FIND_DATAW found;
+    HANDLE find = FindFirstFileW((root + L"\\*").c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        const std::wstring name = found.cFileName;
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+            files.push_back(name);
+        else if (name != L"." && name != L"..")
+            folders.push_back(name);
+    } while (FindNextFileW(find, &found));
+    FindClose(find);
+    for (const std::wstring& name : files)
+        visit(root, name);
+    done(root);
+    for (const std::wstring& name : folders)
+        ForEachFile(root + L"\\" + name, visit, done);
+}
+
+// On a tree made by the caller: QTX converts it, or the safe floor rewrites each file, or each file's turn
+// only looks up a name that is not there (Wine then reads the whole folder: what every new name costs).
+void MeasureTree(const std::wstring& method, const std::wstring& root) {
+    if (method == L"qtx") {
+        ConvertFolder(root, SimplifiedGb2312, TraditionalBig5);
+    } else if (method == L"safe-floor") {
+        const auto backupOf = [](const std::wstring& folder) { return folder + L"\\~bench-backup.tmp"; };
+        ForEachFile(
+            root, [&](const std::wstring& folder, const std::wstring& name) {
+                SafeFloorRewrite(folder + L"\\" + name, backupOf(folder));
+            },
+            [&](const std::wstring& folder) { DeleteFileW(backupOf(folder).c_str()); });
+    } else if (method == L"lookup") {
+        ForEachFile(
+            root,
+            [](const std::wstring& folder, const std::wstring&) {
+                GetFileAttributesW((folder + L"\\~bench-missing.tmp").c_str());
+            },
+            [](const std::wstring&) {});
+    }
+}
+
 // Child process: walk_bench --measure METHOD DATASET ROOT RESULT. Writes "seconds peakWorkingSet peakPagefile".
 int Measure(const std::wstring& method,
             const std::wstring& dataset,
@@ -198,7 +278,9 @@ int Measure(const std::wstring& method,
             const std::wstring& result) {
     const bool small = dataset == L"small";
     const double start = Now();
-    if (method == L"qtx") {
+    if (dataset == L"tree") {
+        MeasureTree(method, root);
+    } else if (method == L"qtx") {
         ConvertFolder(small ? root + L"\\small" : root + L"\\large", SimplifiedGb2312, TraditionalBig5);
     } else if (method == L"floor" || method == L"copy") {
         void (*convert)(const std::wstring&) = method == L"floor" ? FloorConvert : CopyThroughReplace;

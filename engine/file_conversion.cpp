@@ -10,12 +10,10 @@ namespace {
 constexpr DWORD kUntouchedAttributes =
     FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_DIRECTORY;
 
-// Attributes the rewritten file keeps. ReplaceFileW keeps them on Windows; Wine's drops some. The archive
-// flag is the platform's to set: the content did change.
+// Attributes the rewritten file keeps. ReplaceFileW keeps them on Windows; Wine's, a rename, keeps the
+// new file's own, so they are given to the temporary file before it takes the original's place.
 constexpr DWORD kKeptAttributes =
     FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-constexpr DWORD kSettableAttributes =
-    kKeptAttributes | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_OFFLINE | FILE_ATTRIBUTE_TEMPORARY;
 
 // Reads and writes go in pieces that a DWORD count holds with room to spare.
 constexpr UINT64 kIoPiece = 1u << 30;
@@ -26,7 +24,7 @@ struct SourceFile {
     unsigned char* bytes;
     UINT64 size;
     DWORD attributes;
-    FILETIME creationTime;
+    LARGE_INTEGER creationTime;
 };
 
 void ReleaseSourceFile(SourceFile* source) {
@@ -95,39 +93,62 @@ wchar_t* ExtendedPathOf(const wchar_t* path) {
     return extended;
 }
 
-// The path of an open file or folder with every link resolved, in the \\?\ form.
+// The path of an open file or folder with every link resolved, in the \\?\ form. Each call asks Wine's
+// server, so a buffer that most paths fit comes first.
 wchar_t* FinalPathOf(HANDLE file) {
     const DWORD flags = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS;
-    wchar_t probe[1];
-    const DWORD needed = GetFinalPathNameByHandleW(file, probe, 1, flags);
-    if (needed == 0)
-        return nullptr;
-    wchar_t* path = static_cast<wchar_t*>(AllocateBytes(static_cast<UINT64>(needed) * sizeof(wchar_t)));
-    if (path == nullptr)
-        return nullptr;
-    const DWORD length = GetFinalPathNameByHandleW(file, path, needed, flags);
-    if (length == 0 || length >= needed) {
+    DWORD size = MAX_PATH + 4;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        wchar_t* path = static_cast<wchar_t*>(AllocateBytes(static_cast<UINT64>(size) * sizeof(wchar_t)));
+        if (path == nullptr)
+            return nullptr;
+        const DWORD length = GetFinalPathNameByHandleW(file, path, size, flags);
+        if (length != 0 && length < size)
+            return path;
         FreeBytes(path);
-        return nullptr;
+        // Too small: the result is the size needed, terminator included.
+        if (length <= size)
+            return nullptr;
+        size = length;
     }
-    return path;
+    return nullptr;
 }
 
-// The final path of the folder holding `extendedPath`. The folder's path keeps its last backslash: without it
-// "\\?\C:" would name the volume rather than its root folder.
-wchar_t* FinalPathOfFolder(const wchar_t* extendedPath) {
-    wchar_t* folderPath = Join(extendedPath, FolderPrefixLength(extendedPath), L"");
-    if (folderPath == nullptr)
+// The name of an open file or folder on its volume, with every link resolved (\dir\name): what Wine can
+// still tell where a final path would be longer than MAX_PATH, which its GetFinalPathNameByHandleW refuses.
+wchar_t* NameOnVolumeOf(HANDLE file) {
+    constexpr DWORD kSize = sizeof(FILE_NAME_INFO) + 32768 * sizeof(wchar_t);  // the longest path there is
+    auto* info = static_cast<FILE_NAME_INFO*>(AllocateBytes(kSize));
+    if (info == nullptr)
         return nullptr;
-    HANDLE folder =
-        CreateFileW(folderPath, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    FreeBytes(folderPath);
-    if (folder == INVALID_HANDLE_VALUE)
+    wchar_t* name = nullptr;
+    if (GetFileInformationByHandleEx(file, FileNameInfo, info, kSize))
+        name = Join(info->FileName, info->FileNameLength / sizeof(wchar_t), L"");
+    FreeBytes(info);
+    return name;
+}
+
+// `path` (a heap block) ending in a backslash: without it "\\?\C:" would name the volume rather than its root
+// folder.
+wchar_t* WithSeparator(wchar_t* path) {
+    if (path == nullptr)
         return nullptr;
-    wchar_t* finalPath = FinalPathOf(folder);
-    CloseHandle(folder);
-    return finalPath;
+    const UINT64 length = static_cast<UINT64>(lstrlenW(path));
+    if (length > 0 && path[length - 1] == L'\\')
+        return path;
+    wchar_t* withSeparator = Join(path, length, L"\\");
+    FreeBytes(path);
+    return withSeparator;
+}
+
+// Whether `path` is `folder` (ending in a backslash) followed by `name`. Both come from the file system as
+// stored, so they are compared exactly: in a folder that tells case apart, a link may be named as its target
+// but for case.
+bool IsEntryOf(const wchar_t* path, const wchar_t* folder, const wchar_t* name) {
+    const int folderLength = lstrlenW(folder);
+    return lstrlenW(path) >= folderLength &&
+           CompareStringOrdinal(path, folderLength, folder, folderLength, FALSE) == CSTR_EQUAL &&
+           CompareStringOrdinal(path + folderLength, -1, name, -1, FALSE) == CSTR_EQUAL;
 }
 
 // The path to rewrite the open `file` under: its own \\?\ path with every link in its folders resolved,
@@ -135,50 +156,57 @@ wchar_t* FinalPathOfFolder(const wchar_t* extendedPath) {
 // alone: converting through one would rewrite a file elsewhere, and a folder walk meeting both a link and
 // its target would convert the target twice. Windows marks a link in its folder entry; Wine shows a Unix
 // link as a plain file, so there the file's final path must be its folder's followed by the entry's name.
-wchar_t* OwnPathOf(HANDLE file, const wchar_t* extendedPath) {
-    WIN32_FIND_DATAW entry;
-    HANDLE find = FindFirstFileW(extendedPath, &entry);  // the entry's long name, as stored
-    if (find == INVALID_HANDLE_VALUE)
-        return nullptr;
-    FindClose(find);
-    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && IsReparseTagNameSurrogate(entry.dwReserved0))
-        return nullptr;
+// A final path that is exactly that, under the name as given, needs nothing more: no link on the last
+// step leads back to the same name.
+wchar_t* OwnPathOf(HANDLE file, const wchar_t* extendedPath, const FolderConversion& folder) {
     wchar_t* finalPath = FinalPathOf(file);
-    // Some virtual and network drives can't name a final path; there the folder entry has had its say.
-    if (finalPath == nullptr)
-        return Join(extendedPath, static_cast<UINT64>(lstrlenW(extendedPath)), L"");
-    wchar_t* folder = FinalPathOfFolder(extendedPath);
-    wchar_t* expected = nullptr;
-    if (folder != nullptr) {
-        const UINT64 folderLength = static_cast<UINT64>(lstrlenW(folder));
-        const bool endsInSeparator = folderLength > 0 && folder[folderLength - 1] == L'\\';
-        expected = Join(folder, folderLength, endsInSeparator ? L"" : L"\\", entry.cFileName);
-        FreeBytes(folder);
-    }
-    const bool own = expected != nullptr && CompareStringOrdinal(expected, -1, finalPath, -1, TRUE) == CSTR_EQUAL;
-    FreeBytes(expected);
-    if (own)
+    const wchar_t* name = extendedPath + FolderPrefixLength(extendedPath);
+    if (finalPath != nullptr && folder.finalPath != nullptr && IsEntryOf(finalPath, folder.finalPath, name))
         return finalPath;
-    FreeBytes(finalPath);
-    return nullptr;
+    // Otherwise the folder entry tells: whether it is a link, and its long name as stored, for a path that
+    // gives a short name or another case.
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileW(extendedPath, &entry);
+    if (find != INVALID_HANDLE_VALUE)
+        FindClose(find);
+    const bool link = find == INVALID_HANDLE_VALUE || ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+                                                       IsReparseTagNameSurrogate(entry.dwReserved0));
+    if (link || finalPath != nullptr) {
+        if (!link && folder.finalPath != nullptr && IsEntryOf(finalPath, folder.finalPath, entry.cFileName))
+            return finalPath;
+        FreeBytes(finalPath);
+        return nullptr;
+    }
+    // No final path: the names on the volume tell instead, and the file is rewritten under the path given,
+    // whose last step is then no link. Some virtual and network drives can't name even those; there the
+    // folder entry has had its say.
+    wchar_t* nameOnVolume = NameOnVolumeOf(file);
+    const bool own = nameOnVolume == nullptr ||
+                     (folder.nameOnVolume != nullptr && IsEntryOf(nameOnVolume, folder.nameOnVolume, entry.cFileName));
+    FreeBytes(nameOnVolume);
+    return own ? Join(extendedPath, static_cast<UINT64>(lstrlenW(extendedPath)), L"") : nullptr;
 }
 
-// Whether the open file is one this program may rewrite, noting what the rewrite must keep.
+// Whether the open file is one this program may rewrite, noting what the rewrite must keep. The decision
+// is taken on the open handle, so nothing that changed since the folder was listed is missed. (Two cheap
+// queries: GetFileInformationByHandle would also ask for the volume's serial number, which costs Wine a
+// round trip to its mount manager.)
 bool InspectFile(HANDLE file, SourceFile* source) {
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(file, &info))
+    FILE_BASIC_INFO basic;
+    FILE_STANDARD_INFO standard;
+    if (!GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof(basic)) ||
+        !GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof(standard)))
         return false;
-    if ((info.dwFileAttributes & kUntouchedAttributes) != 0)
+    if ((basic.FileAttributes & kUntouchedAttributes) != 0 || standard.Directory)
         return false;
     // Replacing a file that has several names would leave the other names holding the old content.
-    if (info.nNumberOfLinks > 1)
+    if (standard.NumberOfLinks > 1)
         return false;
-    const UINT64 size = static_cast<UINT64>(info.nFileSizeHigh) << 32 | info.nFileSizeLow;
-    if (size > kMaxSourceBytes)
+    if (standard.EndOfFile.QuadPart < 0 || static_cast<UINT64>(standard.EndOfFile.QuadPart) > kMaxSourceBytes)
         return false;
-    source->size = size;
-    source->attributes = info.dwFileAttributes;
-    source->creationTime = info.ftCreationTime;
+    source->size = static_cast<UINT64>(standard.EndOfFile.QuadPart);
+    source->attributes = basic.FileAttributes;
+    source->creationTime = basic.CreationTime;
     return true;
 }
 
@@ -197,23 +225,18 @@ bool ReadWholeFile(HANDLE file, SourceFile* source) {
     return true;
 }
 
-// Reads the whole file at `path` if it is one to convert. The file is shared with other readers only, and
-// only while it is read.
-bool ReadSourceFile(const wchar_t* path, SourceFile* source) {
+// Reads the whole file at `extendedPath` if it is one to convert. The file is shared with other readers
+// only, and only while it is read.
+bool ReadSourceFile(const wchar_t* extendedPath, const FolderConversion& folder, SourceFile* source) {
     *source = {};
-    wchar_t* extendedPath = ExtendedPathOf(path);
-    if (extendedPath == nullptr)
-        return false;
-    bool read = false;
     HANDLE file = CreateFileW(extendedPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file != INVALID_HANDLE_VALUE) {
-        if (InspectFile(file, source))
-            source->finalPath = OwnPathOf(file, extendedPath);
-        read = source->finalPath != nullptr && ReadWholeFile(file, source);
-        CloseHandle(file);
-    }
-    FreeBytes(extendedPath);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    if (InspectFile(file, source))
+        source->finalPath = OwnPathOf(file, extendedPath, folder);
+    const bool read = source->finalPath != nullptr && ReadWholeFile(file, source);
+    CloseHandle(file);
     if (!read)
         ReleaseSourceFile(source);
     return read;
@@ -224,11 +247,11 @@ void AppendHex(wchar_t** out, DWORD value) {
         *(*out)++ = L"0123456789abcdef"[(value >> shift) & 15];
 }
 
-// Creates a new, empty file beside `finalPath` under a name no other file has: "~qtx", the process, the
-// time and a try count. `tempPath` receives its path (a heap block) when the result is a valid handle.
-HANDLE CreateTemporaryFile(const wchar_t* finalPath, wchar_t** tempPath) {
+// Creates a new, empty file in the folder that the first `folderLength` units of `path` name, under a name no
+// other file has: "~qtx", the process, the time and a try count. `tempPath` receives its path (a heap block)
+// when the result is a valid handle.
+HANDLE CreateTemporaryFile(const wchar_t* path, UINT64 folderLength, wchar_t** tempPath) {
     *tempPath = nullptr;
-    const UINT64 folderLength = FolderPrefixLength(finalPath);
     for (DWORD attempt = 0; attempt < 64; ++attempt) {
         wchar_t name[40] = L"~qtx";
         wchar_t* end = name + 4;
@@ -236,7 +259,7 @@ HANDLE CreateTemporaryFile(const wchar_t* finalPath, wchar_t** tempPath) {
         AppendHex(&end, GetTickCount());
         AppendHex(&end, attempt);
         lstrcpynW(end, L".tmp", 5);
-        wchar_t* candidate = Join(finalPath, folderLength, name);
+        wchar_t* candidate = Join(path, folderLength, name);
         if (candidate == nullptr)
             return INVALID_HANDLE_VALUE;
         HANDLE file = CreateFileW(candidate, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -252,7 +275,10 @@ HANDLE CreateTemporaryFile(const wchar_t* finalPath, wchar_t** tempPath) {
     return INVALID_HANDLE_VALUE;
 }
 
-bool WriteAndFlush(HANDLE file, const ByteBuffer& content) {
+// Writes the new content and gives the file what it must keep of the original: its creation time and kept
+// flags (ReplaceFileW keeps both on Windows; Wine's drops them, and cannot set a creation time at all). The
+// archive flag is set: the content did change. Then everything is flushed.
+bool WriteAndFlush(HANDLE file, const ByteBuffer& content, const SourceFile& source) {
     for (UINT64 done = 0; done < content.size;) {
         const UINT64 remaining = content.size - done;
         const DWORD asked = static_cast<DWORD>(remaining < kIoPiece ? remaining : kIoPiece);
@@ -262,86 +288,145 @@ bool WriteAndFlush(HANDLE file, const ByteBuffer& content) {
             return false;
         done += written;
     }
+    FILE_BASIC_INFO kept = {};  // zero: left as it is
+    kept.CreationTime = source.creationTime;
+    if ((source.attributes & kKeptAttributes) != 0)
+        kept.FileAttributes = (source.attributes & kKeptAttributes) | FILE_ATTRIBUTE_ARCHIVE;
+    SetFileInformationByHandle(file, FileBasicInfo, &kept, sizeof(kept));
     return FlushFileBuffers(file) != FALSE;
 }
 
-// Puts the temporary file in the original's place; on failure the original keeps its content and name. The
-// backup name is one the caller found free: given none, Wine's ReplaceFileW makes its own temporary file and
-// leaves it behind when it fails.
-bool ReplaceOriginal(const wchar_t* finalPath, const wchar_t* tempPath, const wchar_t* backupPath) {
-    if (ReplaceFileW(finalPath, tempPath, backupPath, 0, nullptr, nullptr)) {
-        DeleteFileW(backupPath);
-        return true;
-    }
-    // The original went to the backup name but the new content could not take its place: move it back.
-    // Should even that fail, both files stay, so that the old content is not lost.
-    if (GetLastError() == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2 && !MoveFileExW(backupPath, finalPath, 0))
-        return false;
-    DeleteFileW(tempPath);
-    DeleteFileW(backupPath);
-    return false;
+// A file of ours in the folder of `finalPath` for the replace to move the original to. Once a replace has
+// put an original there, the name is kept for the next file of the folder: the replace overwrites what it
+// holds, so that no new name has to be found for each file.
+const wchar_t* BackupFor(FolderConversion* folder, const wchar_t* finalPath) {
+    if (folder->backupPath != nullptr)
+        return folder->backupPath;
+    HANDLE backup = CreateTemporaryFile(finalPath, FolderPrefixLength(finalPath), &folder->backupPath);
+    if (backup == INVALID_HANDLE_VALUE)
+        return nullptr;
+    CloseHandle(backup);
+    return folder->backupPath;
 }
 
-// Gives back what the platform's replace did not keep: Wine's drops hidden and system flags and the creation
-// time (which Wine can't set at all; on Windows both are kept and nothing is done here).
-void RestoreAttributesAndCreationTime(const SourceFile& source) {
-    const DWORD now = GetFileAttributesW(source.finalPath);
-    if (now == INVALID_FILE_ATTRIBUTES)
-        return;
-    const DWORD wanted = ((now & ~kKeptAttributes) | (source.attributes & kKeptAttributes)) & kSettableAttributes;
-    if (wanted != (now & kSettableAttributes))
-        SetFileAttributesW(source.finalPath, wanted != 0 ? wanted : FILE_ATTRIBUTE_NORMAL);
-    HANDLE file = CreateFileW(source.finalPath, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return;
-    FILETIME created;
-    if (GetFileTime(file, &created, nullptr, nullptr) && CompareFileTime(&created, &source.creationTime) != 0)
-        SetFileTime(file, &source.creationTime, nullptr, nullptr);
-    CloseHandle(file);
+// Forgets the backup name without deleting the file there.
+void LeaveBackup(FolderConversion* folder) {
+    FreeBytes(folder->backupPath);
+    folder->backupPath = nullptr;
+}
+
+// Puts the temporary file in the original's place; on failure the original keeps its content and name.
+// The backup name is one of ours: given none, Wine's ReplaceFileW makes its own temporary file and leaves
+// it behind when it fails.
+bool ReplaceOriginal(FolderConversion* folder, const wchar_t* finalPath, const wchar_t* tempPath) {
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const bool kept = folder->backupPath != nullptr;
+        const wchar_t* backupPath = BackupFor(folder, finalPath);
+        if (backupPath == nullptr)
+            break;
+        if (ReplaceFileW(finalPath, tempPath, backupPath, 0, nullptr, nullptr))
+            return true;
+        // The original went to the backup name but the new content could not take its place: move it back.
+        // Should even that fail, both files stay, so that the old content is not lost, and the backup name
+        // is given up: the next replace would overwrite what it holds.
+        if (GetLastError() == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
+            const bool movedBack = MoveFileExW(backupPath, finalPath, 0) != FALSE;
+            LeaveBackup(folder);
+            if (!movedBack)
+                return false;
+            break;
+        }
+        // A kept backup holds the previous file's old content, which another program may still have open
+        // (sharing deletion): then it can't be overwritten, and a new name is tried once.
+        if (!kept)
+            break;
+        ReleaseBackup(folder);
+    }
+    DeleteFileW(tempPath);
+    return false;
 }
 
 // Writes `content` to a temporary file in the same folder and puts it in the original's place, so that the
 // file holds either its whole old content or its whole new content whatever fails on the way.
-void WriteAndReplace(const SourceFile& source, const ByteBuffer& content) {
+void WriteAndReplace(FolderConversion* folder, const SourceFile& source, const ByteBuffer& content) {
     wchar_t* tempPath = nullptr;
-    HANDLE temp = CreateTemporaryFile(source.finalPath, &tempPath);
+    HANDLE temp = CreateTemporaryFile(source.finalPath, FolderPrefixLength(source.finalPath), &tempPath);
     if (temp == INVALID_HANDLE_VALUE)
         return;
-    const bool written = WriteAndFlush(temp, content);
+    const bool written = WriteAndFlush(temp, content, source);
     CloseHandle(temp);
-    wchar_t* backupPath = nullptr;
-    HANDLE backup = written ? CreateTemporaryFile(source.finalPath, &backupPath) : INVALID_HANDLE_VALUE;
-    if (backup == INVALID_HANDLE_VALUE) {
+    if (written)
+        ReplaceOriginal(folder, source.finalPath, tempPath);
+    else
         DeleteFileW(tempPath);
-    } else {
-        // The name was reserved only to know it is free; the replace itself creates the backup there,
-        // whether or not the platform would overwrite an existing file of that name.
-        CloseHandle(backup);
-        DeleteFileW(backupPath);
-        if (ReplaceOriginal(source.finalPath, tempPath, backupPath))
-            RestoreAttributesAndCreationTime(source);
-    }
-    FreeBytes(backupPath);
     FreeBytes(tempPath);
 }
 
-}  // namespace
-
-void ConvertFile(const wchar_t* path, TextFormat from, TextFormat to) {
-    if (path == nullptr || path[0] == 0 || !IsTextFormat(from) || !IsTextFormat(to))
-        return;
+// Converts the file at `extendedPath` (see ExtendedPathOf), an entry of `folder`.
+void ConvertExtendedPath(FolderConversion* folder, const wchar_t* extendedPath, TextFormat from, TextFormat to) {
     SourceFile source;
-    if (!ReadSourceFile(path, &source))
+    if (!ReadSourceFile(extendedPath, *folder, &source))
         return;
     ByteBuffer content;
     const bool converted = ConvertText(source.bytes, source.size, from, to, &content);
     FreeBytes(source.bytes);
     source.bytes = nullptr;
     if (converted) {
-        WriteAndReplace(source, content);
+        WriteAndReplace(folder, source, content);
         FreeByteBuffer(&content);
     }
     ReleaseSourceFile(&source);
+}
+
+}  // namespace
+
+void BeginFolderConversion(const wchar_t* folderPath, FolderConversion* folder) {
+    *folder = {};
+    HANDLE handle = CreateFileW(folderPath, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return;
+    folder->finalPath = WithSeparator(FinalPathOf(handle));
+    folder->nameOnVolume = WithSeparator(NameOnVolumeOf(handle));
+    CloseHandle(handle);
+}
+
+void ConvertFileInFolder(FolderConversion* folder, const wchar_t* path, TextFormat from, TextFormat to) {
+    if (path == nullptr || path[0] == 0 || !IsTextFormat(from) || !IsTextFormat(to))
+        return;
+    wchar_t* extendedPath = ExtendedPathOf(path);
+    if (extendedPath == nullptr)
+        return;
+    ConvertExtendedPath(folder, extendedPath, from, to);
+    FreeBytes(extendedPath);
+}
+
+void ReleaseBackup(FolderConversion* folder) {
+    if (folder->backupPath != nullptr)
+        DeleteFileW(folder->backupPath);
+    LeaveBackup(folder);
+}
+
+void EndFolderConversion(FolderConversion* folder) {
+    ReleaseBackup(folder);
+    FreeBytes(folder->finalPath);
+    FreeBytes(folder->nameOnVolume);
+    *folder = {};
+}
+
+void ConvertFile(const wchar_t* path, TextFormat from, TextFormat to) {
+    if (path == nullptr || path[0] == 0 || !IsTextFormat(from) || !IsTextFormat(to))
+        return;
+    wchar_t* extendedPath = ExtendedPathOf(path);
+    if (extendedPath == nullptr)
+        return;
+    wchar_t* folderPath = Join(extendedPath, FolderPrefixLength(extendedPath), L"");
+    if (folderPath != nullptr) {
+        FolderConversion folder;
+        BeginFolderConversion(folderPath, &folder);
+        ConvertExtendedPath(&folder, extendedPath, from, to);
+        EndFolderConversion(&folder);
+        FreeBytes(folderPath);
+    }
+    FreeBytes(extendedPath);
 }

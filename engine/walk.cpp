@@ -237,6 +237,10 @@ void WalkFolder(Walk& walk, const wchar_t* pattern, int prefixLength, const Fold
     for (int i = 0; i < prefixLength; ++i) {
         path[i] = pattern[i];
     }
+    path[prefixLength] = L'\0';
+    // What every file of the folder shares is gathered once for all of them.
+    FolderConversion conversion;
+    BeginFolderConversion(path, &conversion);
     SIZE_T at = 0;
     while (at < list.used) {
         const wchar_t kind = list.units[at];
@@ -247,7 +251,7 @@ void WalkFolder(Walk& walk, const wchar_t* pattern, int prefixLength, const Fold
         lstrcpynW(path + prefixLength, name, MAX_PATH - prefixLength);
         const int length = prefixLength + nameLength;
         if (kind == kFileEntry) {
-            ConvertFile(path, walk.from, walk.to);
+            ConvertFileInFolder(&conversion, path, walk.from, walk.to);
             continue;
         }
         // Only a link or junction can lead back into a folder already walked, and a file converted twice is
@@ -258,8 +262,11 @@ void WalkFolder(Walk& walk, const wchar_t* pattern, int prefixLength, const Fold
             continue;
         }
         lstrcpynW(path + length, L"\\*.*", MAX_PATH - length);
+        // The last file's old content is not kept here while a whole subtree is walked.
+        ReleaseBackup(&conversion);
         WalkFolder(walk, path, length + 1, known ? &folder : nullptr);
     }
+    EndFolderConversion(&conversion);
     FreeEntries(list);
 }
 

@@ -226,9 +226,11 @@ int WINAPI EncodeFailing(UINT, DWORD, LPCWCH, int, LPSTR, int, LPCCH, LPBOOL) {
 std::wstring movedAside;
 
 // What Windows reports when the original went to the backup name and the new file could not take its place.
+// Like the platform's replace, it overwrites a file already at the backup name.
 BOOL WINAPI ReplaceMovingTheOriginalAside(LPCWSTR replaced, LPCWSTR, LPCWSTR backup, DWORD, LPVOID, LPVOID) {
     movedAside = backup;
-    MoveFileW(replaced, backup);  // not MoveFileExW, which a row redirects
+    // The platform's own, not the import, which a row redirects.
+    Platform(&MoveFileExW, "MoveFileExW")(replaced, backup, MOVEFILE_REPLACE_EXISTING);
     SetLastError(ERROR_UNABLE_TO_MOVE_REPLACEMENT_2);
     return FALSE;
 }
@@ -292,31 +294,23 @@ INSTANTIATE_TEST_SUITE_P(FileConversion, Faults, testing::ValuesIn(kFaults), [](
     return std::string(info.param.name);
 });
 
-// What the platform's replace may drop is given back: Wine's drops the creation time, and flags it does
-// not even store (not content indexed) are kept on Windows. The stand-ins show the original with that flag
-// and the replaced file with another creation time, and record what the engine sets.
-DWORD attributesSet = 0;
-FILETIME creationTimeSet = {};
+// What the platform's replace may drop is given to the new file before it takes the original's place: Wine's
+// drops the creation time, and flags it does not even store (not content indexed) are kept on Windows. The
+// stand-ins show the original with that flag and record what the engine gives the new file.
+FILE_BASIC_INFO basicSet = {};
 
-BOOL WINAPI InformationNotContentIndexed(HANDLE file, LPBY_HANDLE_FILE_INFORMATION information) {
-    const BOOL got = Platform(&GetFileInformationByHandle, "GetFileInformationByHandle")(file, information);
-    information->dwFileAttributes |= FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+BOOL WINAPI InformationNotContentIndexed(HANDLE file, FILE_INFO_BY_HANDLE_CLASS type, LPVOID information, DWORD size) {
+    const BOOL got =
+        Platform(&GetFileInformationByHandleEx, "GetFileInformationByHandleEx")(file, type, information, size);
+    if (type == FileBasicInfo)
+        static_cast<FILE_BASIC_INFO*>(information)->FileAttributes |= FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
     return got;
 }
 
-BOOL WINAPI CreationTimeChanged(HANDLE, LPFILETIME created, LPFILETIME, LPFILETIME) {
-    *created = {1, 1};
-    return TRUE;
-}
-
-BOOL WINAPI RecordAttributes(LPCWSTR, DWORD attributes) {
-    attributesSet = attributes;
-    return TRUE;
-}
-
-BOOL WINAPI RecordCreationTime(HANDLE, const FILETIME* created, const FILETIME*, const FILETIME*) {
-    creationTimeSet = *created;
-    return TRUE;
+BOOL WINAPI RecordBasicInformation(HANDLE file, FILE_INFO_BY_HANDLE_CLASS type, LPVOID information, DWORD size) {
+    if (type == FileBasicInfo)
+        basicSet = *static_cast<FILE_BASIC_INFO*>(information);
+    return Platform(&SetFileInformationByHandle, "SetFileInformationByHandle")(file, type, information, size);
 }
 
 TEST(FileConversion, TheReplacedFileGetsBackTheOriginalsFlagsAndCreationTime) {
@@ -325,22 +319,20 @@ TEST(FileConversion, TheReplacedFileGetsBackTheOriginalsFlagsAndCreationTime) {
     WriteFileBytes(path, fixtures::kSample[TraditionalBig5]);
     WIN32_FILE_ATTRIBUTE_DATA original{};
     ASSERT_TRUE(GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &original));
-    attributesSet = 0;
-    creationTimeSet = {};
+    basicSet = {};
     {
-        ImportPatch<decltype(&GetFileInformationByHandle)> information("kernel32.dll", "GetFileInformationByHandle",
-                                                                       &InformationNotContentIndexed);
-        ImportPatch<decltype(&GetFileTime)> getTime("kernel32.dll", "GetFileTime", &CreationTimeChanged);
-        ImportPatch<decltype(&SetFileAttributesW)> setAttributes("kernel32.dll", "SetFileAttributesW",
-                                                                 &RecordAttributes);
-        ImportPatch<decltype(&SetFileTime)> setTime("kernel32.dll", "SetFileTime", &RecordCreationTime);
-        ASSERT_TRUE(information.active() && getTime.active() && setAttributes.active() && setTime.active());
+        ImportPatch<decltype(&GetFileInformationByHandleEx)> information(
+            "kernel32.dll", "GetFileInformationByHandleEx", &InformationNotContentIndexed);
+        ImportPatch<decltype(&SetFileInformationByHandle)> set("kernel32.dll", "SetFileInformationByHandle",
+                                                               &RecordBasicInformation);
+        ASSERT_TRUE(information.active() && set.active());
         Convert(path, TraditionalBig5, SimplifiedUtf8);
     }
     EXPECT_EQ(Hex(ReadFileBytes(path)), Hex(fixtures::kConverted[TraditionalBig5][SimplifiedUtf8]));
     const DWORD replaced = GetFileAttributesW(path.c_str()) & ~static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL);
-    EXPECT_EQ(attributesSet, replaced | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
-    EXPECT_TRUE(SameTime(creationTimeSet, original.ftCreationTime)) << "the creation time is not given back";
+    EXPECT_EQ(basicSet.FileAttributes, replaced | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+    const FILETIME created = {basicSet.CreationTime.LowPart, static_cast<DWORD>(basicSet.CreationTime.HighPart)};
+    EXPECT_TRUE(SameTime(created, original.ftCreationTime)) << "the creation time is not given back";
 }
 
 TEST(FileConversion, FileWithSeveralHardLinksIsUntouched) {
@@ -498,6 +490,20 @@ TEST_P(PathAtTheLimit, Converts) {
 
 INSTANTIATE_TEST_SUITE_P(FileConversion, PathAtTheLimit, testing::Values(false, true));
 
+// Past that limit in the \\?\ form: the file's final path is longer than a path buffer.
+TEST(FileConversion, ExtendedPathPastTheLimitConverts) {
+    TempDir dir;
+    const std::wstring folder = L"\\\\?\\" + dir.path() + L"\\" + std::wstring(200, L'f');
+    const std::wstring name = std::wstring(100, L'n') + L".txt";
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    WriteFileBytes(folder + L"\\" + name, fixtures::kSample[SimplifiedGb2312]);
+    Convert(folder + L"\\" + name, SimplifiedGb2312, TraditionalUtf8);
+    EXPECT_EQ(Hex(ReadFileBytes(folder + L"\\" + name)), Hex(fixtures::kConverted[SimplifiedGb2312][TraditionalUtf8]));
+    EXPECT_EQ(ListNames(folder), name);
+    DeleteFileW((folder + L"\\" + name).c_str());
+    RemoveDirectoryW(folder.c_str());
+}
+
 // A real full disk: a 64 KiB tmpfs mounted by the engine_tiny_disk fixture.
 TEST(FileConversion, FullDiskKeepsTheOldContent) {
     const std::wstring disk = EnvironmentPath("QTX_TINY_DISK");
@@ -542,7 +548,7 @@ TEST_F(SymbolicLinks, LinkToAFileIsLeftAsItIsAndItsTargetConverts) {
     Convert(link, TraditionalBig5, TraditionalUtf8);
     EXPECT_EQ(Hex(ReadFileBytes(target)), Hex(fixtures::kSample[TraditionalBig5]));
     ExpectFolderAsBefore(folder_, folder);
-    EXPECT_EQ(folder.names, L"folder-link|link.txt|real|target.txt");
+    EXPECT_EQ(folder.names, L"cased|folder-link|link.txt|" + std::wstring(230, L'l') + L"|real|target.txt");
 
     // Converting the target itself keeps the link pointing at it.
     Convert(target, TraditionalBig5, TraditionalUtf8);
@@ -554,6 +560,29 @@ TEST_F(SymbolicLinks, LinkToAFileIsLeftAsItIsAndItsTargetConverts) {
     CloseHandle(file);
     EXPECT_EQ(std::wstring(resolved, length).substr(length - 11), L"\\target.txt") << "link.txt is no link anymore";
     DeleteFileW(target.c_str());
+}
+
+// Where names differ in case only (Unix folders, and case-sensitive folders on Windows), the link's own name
+// still tells it from its target: converted through the link, the target would be converted twice by a walk.
+TEST_F(SymbolicLinks, LinkNamedAsItsTargetButForCaseIsLeftAsItIs) {
+    const std::wstring target = folder_ + L"\\cased\\same.txt";
+    WriteFileBytes(target, fixtures::kSample[TraditionalBig5]);
+    Convert(folder_ + L"\\cased\\SAME.txt", TraditionalBig5, TraditionalUtf8);
+    EXPECT_EQ(Hex(ReadFileBytes(target)), Hex(fixtures::kSample[TraditionalBig5]));
+    EXPECT_EQ(ListNames(folder_ + L"\\cased"), L"SAME.txt|same.txt");
+    DeleteFileW(target.c_str());
+}
+
+// The same past MAX_PATH, in the \\?\ form: the link's final path is longer than a path buffer.
+TEST_F(SymbolicLinks, LinkPastThePathLimitIsLeftAsItIs) {
+    const std::wstring folder = L"\\\\?\\" + folder_ + L"\\" + std::wstring(230, L'l');
+    WriteFileBytes(folder + L"\\target.txt", fixtures::kSample[TraditionalBig5]);
+    Convert(folder + L"\\link.txt", TraditionalBig5, TraditionalUtf8);
+    // Read through the link too: had the link been replaced by a file, it would hold the new content.
+    for (const wchar_t* name : {L"\\target.txt", L"\\link.txt"})
+        EXPECT_EQ(Hex(ReadFileBytes(folder + name)), Hex(fixtures::kSample[TraditionalBig5]));
+    EXPECT_EQ(ListNames(folder), L"link.txt|target.txt");
+    DeleteFileW((folder + L"\\target.txt").c_str());
 }
 
 TEST_F(SymbolicLinks, FileInALinkedFolderConvertsAndTheFolderLinkStays) {

@@ -1,4 +1,4 @@
-// The walk on real folder trees, with a ConvertFile that records every path it is handed, so each test
+// The walk on real folder trees, with a file conversion that records every path it is handed, so each test
 // sees exactly which files one request would convert, how often, and under which path.
 #include <gtest/gtest.h>
 
@@ -25,10 +25,29 @@ std::vector<Call> g_calls;
 
 }  // namespace
 
-void ConvertFile(const wchar_t* path, TextFormat from, TextFormat to) {
+// The walk hands each file over with its folder's FolderConversion: the stand-ins keep the folder's path
+// in it, and each file must be an entry of the folder begun for it and not yet ended.
+void BeginFolderConversion(const wchar_t* folderPath, FolderConversion* folder) {
+    const size_t length = wcslen(folderPath);
+    *folder = {new wchar_t[length + 1], nullptr, nullptr};
+    wcscpy(folder->finalPath, folderPath);
+}
+
+void ConvertFileInFolder(FolderConversion* folder, const wchar_t* path, TextFormat from, TextFormat to) {
+    const std::wstring file = path;
+    const std::wstring prefix = folder->finalPath != nullptr ? folder->finalPath : L"?";
+    EXPECT_TRUE(file.compare(0, prefix.size(), prefix) == 0 && file.find(L'\\', prefix.size()) == std::wstring::npos)
+        << "a file handed over with another folder's conversion";
     g_calls.push_back({path, from, to});
     if (g_calls.size() > 10000)  // round a link loop without end: stop before memory runs out
         std::abort();
+}
+
+void ReleaseBackup(FolderConversion*) {}
+
+void EndFolderConversion(FolderConversion* folder) {
+    delete[] folder->finalPath;
+    folder->finalPath = nullptr;
 }
 
 namespace {
@@ -40,7 +59,7 @@ std::string Narrow(const std::wstring& text) {
     return out;
 }
 
-// Runs one request and returns the paths handed to ConvertFile, sorted (the platform decides the order).
+// Runs one request and returns the paths handed over for conversion, sorted (the platform decides the order).
 std::vector<std::wstring> Convert(const std::wstring& text,
                                   bool folderMode,
                                   TextFormat from = SimplifiedGb2312,
