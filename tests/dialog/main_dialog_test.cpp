@@ -110,63 +110,43 @@ TEST_F(MainDialogTest, ConvertTouchesNothingWithoutSomethingToDo) {
     }
 }
 
-// The box holds more than a path's 259 characters; cut to fit, a longer text could name another real file.
-// Quotes around a path are not counted.
-TEST_F(MainDialogTest, ConvertIgnoresPathsLongerThan259Characters) {
-    const std::wstring file = PathOfLength(temp_.path(), 259);
-    ASSERT_EQ(file.size(), 259u);
-    const struct {
-        const char* name;
-        std::wstring box;
-        bool converts;
-    } cases[] = {
-        {"260 characters", file + L"x", false},
-        {"260 characters between quotes", L"\"" + file + L"x\"", false},
-        {"259 characters", file, true},
-        {"259 characters between quotes", L"\"" + file + L"\"", true},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        MakeGb2312File(file);
-        const FILETIME before = LastWriteTime(file);
-        driver_.SetText(IDC_PATH, c.box);
-        driver_.Click(IDC_CONVERT);
-        if (c.converts)
-            EXPECT_EQ(Hex(ReadFileBytes(file)), Hex(kBig5Text));
-        else
-            ExpectUntouched(file, before);
-    }
-}
-
-// Explorer's "Copy as path" puts the path between double quotes: the path inside is what converts, and the
-// box keeps what was typed.
-TEST_F(MainDialogTest, ConvertTakesThePathBetweenQuotes) {
+// What Convert takes from the box: a path of at most 259 characters (cut to fit, a longer text could name
+// another real file) and, between double quotes as Explorer's "Copy as path" writes it, the path inside,
+// the quotes not counted. The box keeps what was typed.
+TEST_F(MainDialogTest, ConvertTakesThePathTheBoxNames) {
+    const std::wstring longest = PathOfLength(temp_.path(), 259);
+    ASSERT_EQ(longest.size(), 259u);
     const std::wstring folder = temp_ / L"copied path";
     const std::wstring file = folder + L"\\簡 體.txt";
     const struct {
         const char* name;
         bool folderMode;
         std::wstring box;
+        const std::wstring& target;  // the file that converts, or stays untouched
         bool converts;
     } cases[] = {
-        {"a quoted file", false, L"\"" + file + L"\"", true},
-        {"a quoted folder in Folder mode", true, L"\"" + folder + L"\"", true},
-        {"a quoted pattern", false, L"\"" + folder + L"\\*.txt\"", true},
-        {"spaces and tabs around the quotes", false, L" \t\"" + file + L"\"\t ", true},
-        {"a lone quote", false, L"\"" + file, false},
-        {"quotes inside the text", false, folder + L"\\\"簡 體.txt\"", false},
+        {"260 characters", false, longest + L"x", longest, false},
+        {"260 characters between quotes", false, L"\"" + longest + L"x\"", longest, false},
+        {"259 characters", false, longest, longest, true},
+        {"259 characters between quotes", false, L"\"" + longest + L"\"", longest, true},
+        {"a quoted file", false, L"\"" + file + L"\"", file, true},
+        {"a quoted folder in Folder mode", true, L"\"" + folder + L"\"", file, true},
+        {"a quoted pattern", false, L"\"" + folder + L"\\*.txt\"", file, true},
+        {"spaces and tabs around the quotes", false, L" \t\"" + file + L"\"\t ", file, true},
+        {"a lone quote", false, L"\"" + file, file, false},
+        {"quotes inside the text", false, folder + L"\\\"簡 體.txt\"", file, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        MakeGb2312File(file);
-        const FILETIME before = LastWriteTime(file);
+        MakeGb2312File(c.target);
+        const FILETIME before = LastWriteTime(c.target);
         driver_.Click(c.folderMode ? IDC_MODE_FOLDER : IDC_MODE_FILE);
         driver_.SetText(IDC_PATH, c.box);
         driver_.Click(IDC_CONVERT);
         if (c.converts)
-            EXPECT_EQ(Hex(ReadFileBytes(file)), Hex(kBig5Text));
+            EXPECT_EQ(Hex(ReadFileBytes(c.target)), Hex(kBig5Text));
         else
-            ExpectUntouched(file, before);
+            ExpectUntouched(c.target, before);
         EXPECT_EQ(driver_.Text(IDC_PATH), c.box);
     }
 }
