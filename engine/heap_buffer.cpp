@@ -1,12 +1,5 @@
 #include "heap_buffer.h"
 
-namespace {
-
-// The platform's text calls count units in an int.
-constexpr UINT64 kMaxIntCount = 0x7FFFFFFF;
-
-}  // namespace
-
 void* AllocateBytes(UINT64 size) {
     if (size > static_cast<SIZE_T>(-1) / 2)
         return nullptr;

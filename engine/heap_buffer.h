@@ -8,6 +8,9 @@ void* AllocateBytes(UINT64 size);
 // Releases a block from AllocateBytes; null is ignored.
 void FreeBytes(void* block);
 
+// The platform's text calls count units and bytes in an int: no text or buffer for them holds more.
+constexpr UINT64 kMaxIntCount = 0x7FFFFFFF;
+
 // Zero-terminated UTF-16 text in a block of its own; `length` leaves the terminator out.
 struct WideText {
     wchar_t* units;

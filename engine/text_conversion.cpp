@@ -6,8 +6,6 @@
 
 namespace {
 
-constexpr UINT64 kMaxIntCount = 0x7FFFFFFF;
-
 constexpr unsigned char kUtf8Mark[] = {0xEF, 0xBB, 0xBF};
 constexpr unsigned char kLittleEndianMark[] = {0xFF, 0xFE};
 constexpr unsigned char kBigEndianMark[] = {0xFE, 0xFF};
